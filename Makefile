@@ -1,0 +1,39 @@
+# make demo: build, then run examples/demo.py.   make test: build, then run the tests.
+# Both set up everything on a fresh machine: a CPython 3.13 virtual environment in
+# .venv with the build tools, the test tools and the module's dependencies.
+# PYTHON=/path/to/python3.13 overrides the interpreter that is found.
+
+PYTHON ?= $(shell tools/find-python)
+VENV := .venv
+PY := $(VENV)/bin/python
+DEPS := $(VENV)/.deps
+BUILT := $(VENV)/.built
+SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml
+
+.PHONY: all build demo test clean
+
+all: build
+
+$(PY):
+	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	$(PYTHON) -m venv $(VENV)
+
+$(DEPS): $(PY) requirements-dev.txt
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements-dev.txt
+	touch $@
+
+$(BUILT): $(DEPS) $(SOURCES)
+	$(PY) -m pip install -q --no-build-isolation .
+	touch $@
+
+build: $(BUILT)
+
+demo: build
+	$(PY) examples/demo.py
+
+test: build
+	cd tests && ../$(PY) -m pytest -q
+
+clean:
+	rm -rf $(VENV) build dist *.egg-info

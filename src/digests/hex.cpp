@@ -1,0 +1,69 @@
+// md5, sha1, sha256, sha384, sha512: hexadecimal digests of text, in the letter case
+// that `fmt` selects.
+#include "digests.h"
+
+namespace cm {
+
+namespace {
+
+// fmt == "upper" or fmt == "lower" picks the case; any other fmt leaves the digits
+// as hashlib gives them. `line` is the line of the "upper" test; the three statements
+// after it follow on the next lines.
+Ref in_case(Call& c, Ref result, const Ref& fmt, int line) {
+    c.at(line);
+    if (fmt.equals(N.upper)) {
+        c.at(line + 1);
+        return result.method(N.upper);
+    }
+    c.at(line + 2);
+    if (fmt.equals(N.lower)) {
+        c.at(line + 3);
+        return result.method(N.lower);
+    }
+    return result;
+}
+
+// The SHA members take text only. `line` is the line of the constructor call; update,
+// hexdigest and the case tests follow on the next lines.
+Ref sha(Call& c, PyObject* constructor, Ref value, const Ref& fmt, int line) {
+    c.at(line);
+    Ref result = c.global(N.hashlib).method(constructor);
+
+    c.at(line + 1);
+    Ref update = result.attr(N.update);
+    Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);
+    update.call(data);
+
+    c.at(line + 2);
+    result = result.method(N.hexdigest);
+    return in_case(c, result, fmt, line + 3);
+}
+
+}  // namespace
+
+// md5(value, fmt): value is text, or bytes hashed as they are
+Ref md5(Call& c, Ref value, Ref fmt) {
+    c.at(111);
+    Ref result = c.global(N.hashlib).method(N.md5);
+
+    if (PyBytes_Check(value.get())) {
+        c.at(113);
+        result.method(N.update, value);
+    } else {
+        c.at(115);
+        Ref update = result.attr(N.update);
+        Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);
+        update.call(data);
+    }
+
+    c.at(116);
+    result = result.method(N.hexdigest);
+    return in_case(c, result, fmt, 117);
+}
+
+Ref sha1(Call& c, Ref value, Ref fmt) { return sha(c, N.sha1, value, fmt, 185); }
+Ref sha256(Call& c, Ref value, Ref fmt) { return sha(c, N.sha256, value, fmt, 198); }
+Ref sha384(Call& c, Ref value, Ref fmt) { return sha(c, N.sha384, value, fmt, 211); }
+Ref sha512(Call& c, Ref value, Ref fmt) { return sha(c, N.sha512, value, fmt, 224); }
+
+}  // namespace cm

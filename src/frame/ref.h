@@ -1,0 +1,112 @@
+// Owning reference handle and the few operations that method bodies are made of.
+//
+// A failing C-API call leaves its Python exception pending and throws `Raised`; the
+// method boundary (function.cpp) catches it, adds the traceback entry and returns NULL.
+// Handles release their references while the exception unwinds, so bodies never
+// count references or check errors themselves.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <utility>
+
+namespace cm {
+
+// Thrown after a C-API call failed; the Python exception is pending.
+struct Raised {};
+
+[[noreturn]] inline void raised() { throw Raised{}; }
+
+class Ref {
+public:
+    Ref() noexcept = default;
+    Ref(const Ref& other) noexcept : p_(Py_XNewRef(other.p_)) {}
+    Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ~Ref() { Py_XDECREF(p_); }
+
+    Ref& operator=(Ref other) noexcept {
+        std::swap(p_, other.p_);
+        return *this;
+    }
+
+    // Takes over a new reference; NULL means the call that made it failed.
+    static Ref steal(PyObject* p) {
+        if (p == nullptr) raised();
+        return Ref(p);
+    }
+    // Takes a new reference to an object owned elsewhere.
+    static Ref borrow(PyObject* p) noexcept { return Ref(Py_NewRef(p)); }
+
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+    // self.name
+    Ref attr(PyObject* name) const { return steal(PyObject_GetAttr(p_, name)); }
+
+    // self(args...), positional arguments only
+    template <class... Args>
+    Ref call(const Args&... args) const {
+        PyObject* stack[] = {nullptr, ptr(args)...};
+        return steal(PyObject_Vectorcall(p_, stack + 1, sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                         nullptr));
+    }
+
+    // self(positional..., keyword values...): the last len(kwnames) arguments are passed
+    // by the names of the tuple `kwnames`.
+    template <class... Args>
+    Ref call_kw(PyObject* kwnames, const Args&... args) const {
+        PyObject* stack[] = {nullptr, ptr(args)...};
+        size_t npos = sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
+        return steal(PyObject_Vectorcall(p_, stack + 1, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    }
+
+    // self.name(args...) the way the interpreter calls a method: the attribute is read
+    // and called at once, without a bound-method object in between.
+    template <class... Args>
+    Ref method(PyObject* name, const Args&... args) const {
+        PyObject* stack[] = {p_, ptr(args)...};
+        return steal(PyObject_VectorcallMethod(name, stack, (1 + sizeof...(Args)) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                               nullptr));
+    }
+
+    // self.name(keyword values...): every argument is passed by the names of `kwnames`.
+    template <class... Args>
+    Ref method_kw(PyObject* name, PyObject* kwnames, const Args&... args) const {
+        PyObject* stack[] = {p_, ptr(args)...};
+        size_t npos = 1 + sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
+        return steal(PyObject_VectorcallMethod(name, stack, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    }
+
+    // The interpreter's truth test.
+    bool truth() const {
+        int r = PyObject_IsTrue(p_);
+        if (r < 0) raised();
+        return r != 0;
+    }
+
+    // self == other, the result taken as a truth value.
+    bool equals(PyObject* other) const {
+        int r = PyObject_RichCompareBool(p_, other, Py_EQ);
+        if (r < 0) raised();
+        return r != 0;
+    }
+
+    // self <= other, the result taken as a truth value.
+    bool at_most(PyObject* other) const {
+        int r = PyObject_RichCompareBool(p_, other, Py_LE);
+        if (r < 0) raised();
+        return r != 0;
+    }
+
+    static PyObject* ptr(const Ref& r) noexcept { return r.p_; }
+    static PyObject* ptr(PyObject* p) noexcept { return p; }
+
+private:
+    explicit Ref(PyObject* p) noexcept : p_(p) {}
+    PyObject* p_ = nullptr;
+};
+
+}  // namespace cm

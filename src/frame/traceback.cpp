@@ -1,0 +1,68 @@
+#include "traceback.h"
+
+#include "globals.h"
+
+#include <frameobject.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace cm {
+
+namespace {
+
+// One empty code object per (line, function), made on first use and kept: a frame
+// made from it reports the code object's first line.
+struct CodeEntry {
+    int line;
+    std::string function;
+    PyObject* code;
+};
+std::vector<CodeEntry> code_cache;  // sorted by (line, function)
+
+PyObject* code_for(std::string_view function, int line) {
+    auto key = std::make_tuple(line, function);
+    auto it = std::lower_bound(code_cache.begin(), code_cache.end(), key, [](const CodeEntry& e, const auto& k) {
+        return std::make_tuple(e.line, std::string_view(e.function)) < k;
+    });
+    if (it != code_cache.end() && it->line == line && it->function == function) return it->code;
+
+    if (code_cache.size() == code_cache.capacity()) {
+        auto at = it - code_cache.begin();
+        code_cache.reserve(code_cache.capacity() + 64);  // may throw before anything is made
+        it = code_cache.begin() + at;
+    }
+    std::string name(function);
+    PyObject* pending = PyErr_GetRaisedException();
+    PyObject* code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(source_file, name.c_str(), line));
+    if (code == nullptr) {
+        Py_XDECREF(pending);
+        return nullptr;
+    }
+    PyErr_SetRaisedException(pending);
+    code_cache.insert(it, CodeEntry{line, std::move(name), code});
+    return code;
+}
+
+}  // namespace
+
+void add_traceback(std::string_view function, int line) noexcept {
+    PyObject* code;
+    try {
+        code = code_for(function, line);
+    } catch (const std::bad_alloc&) {
+        code = nullptr;
+        PyErr_NoMemory();
+    }
+    if (code == nullptr) return;
+    PyFrameObject* frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), process.dict,
+                                       nullptr);
+    if (frame == nullptr) return;
+    PyTraceBack_Here(frame);
+    Py_DECREF(frame);
+}
+
+}  // namespace cm

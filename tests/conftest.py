@@ -1,0 +1,64 @@
+"""Helpers shared by the test files."""
+
+import contextlib
+import gc
+import sys
+import traceback
+
+import pytest
+
+import crypt_main
+
+m = crypt_main.m_crypt
+
+
+def crypt_entries(exc):
+    """The traceback entries of `exc` in crypt_main.py, outermost first, as (function, line)."""
+    return [(f.name, f.lineno) for f in traceback.extract_tb(exc.__traceback__) if f.filename == "crypt_main.py"]
+
+
+def raises_at(exc_type, call, *entries, match=None):
+    """Runs `call()`, expects `exc_type`, and checks the module's traceback entries.
+
+    Each entry is (method name, line); the function name shown is "crypt_main._Crypt.<name>".
+    Returns the exception for further checks.
+    """
+    with pytest.raises(exc_type, match=match) as info:
+        call()
+    expected = [(f"crypt_main._Crypt.{name}", line) for name, line in entries]
+    assert crypt_entries(info.value) == expected
+    return info.value
+
+
+@contextlib.contextmanager
+def module_global(name, value):
+    """Binds the module global `name` to `value` (or deletes it when value is DELETE) for a while."""
+    saved = crypt_main.__dict__[name]
+    if value is DELETE:
+        del crypt_main.__dict__[name]
+    else:
+        crypt_main.__dict__[name] = value
+    try:
+        yield
+    finally:
+        crypt_main.__dict__[name] = saved
+
+
+DELETE = object()
+
+
+def blocks_growth(call, count, warmup=1000):
+    """How much sys.getallocatedblocks() grew over `count` calls of `call` (after a warm-up)."""
+    def run(n):
+        for _ in range(n):
+            try:
+                call()
+            except Exception:
+                pass
+
+    run(warmup)
+    gc.collect()
+    before = sys.getallocatedblocks()
+    run(count)
+    gc.collect()
+    return sys.getallocatedblocks() - before
