@@ -101,6 +101,33 @@ public:
         return r != 0;
     }
 
+    // len(self)
+    Py_ssize_t length() const {
+        Py_ssize_t n = PyObject_Length(p_);
+        if (n < 0) raised();
+        return n;
+    }
+
+    // self + other, self * other, self += other: the number protocol, self on the left.
+    template <class Other>
+    Ref plus(const Other& other) const {
+        return steal(PyNumber_Add(p_, ptr(other)));
+    }
+    template <class Other>
+    Ref times(const Other& other) const {
+        return steal(PyNumber_Multiply(p_, ptr(other)));
+    }
+    template <class Other>
+    Ref plus_in_place(const Other& other) const {
+        return steal(PyNumber_InPlaceAdd(p_, ptr(other)));
+    }
+
+    // self[key] = value
+    template <class Key, class Value>
+    void set_item(const Key& key, const Value& value) const {
+        if (PyObject_SetItem(p_, ptr(key), ptr(value)) < 0) raised();
+    }
+
     static PyObject* ptr(const Ref& r) noexcept { return r.p_; }
     static PyObject* ptr(PyObject* p) noexcept { return p; }
 

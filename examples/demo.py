@@ -1,0 +1,30 @@
+"""Every operation of crypt_main, shown once: run with `make demo`."""
+
+from crypt_main import m_crypt
+
+TEXT = "Hello, 世界"
+
+
+def show(label, value):
+    print(f"{label:<28} {value!r}")
+
+
+def digests():
+    print("== Hex digests")
+    show("md5 (lower)", m_crypt.md5(TEXT, "lower"))
+    show("md5 of bytes (upper)", m_crypt.md5(TEXT.encode(), "upper"))
+    show("sha1", m_crypt.sha1(TEXT, "lower"))
+    show("sha256", m_crypt.sha256(TEXT, "lower"))
+    show("sha384", m_crypt.sha384(TEXT, "lower"))
+    show("sha512 (upper)", m_crypt.sha512(TEXT, "upper"))
+
+
+def main():
+    print(f"text: {TEXT!r}\n")
+    for section in (digests,):
+        section()
+        print()
+
+
+if __name__ == "__main__":
+    main()
