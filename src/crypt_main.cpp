@@ -4,7 +4,6 @@
 #include "frame/constants.h"
 #include "frame/function.h"
 #include "frame/globals.h"
-#include "frame/traceback.h"
 #include "methods.h"
 
 #include <new>
@@ -210,7 +209,7 @@ int run_module(Call& c) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     }
-    add_traceback("init crypt_main", c.line());
+    c.add_traceback();
     return -1;
 }
 
@@ -224,7 +223,7 @@ int exec(PyObject* module) {
     process.module = Py_NewRef(module);
     process.dict = PyModule_GetDict(module);
     if (process.builtins == nullptr) process.builtins = PyImport_AddModuleRef("builtins");
-    Call c(1);
+    Call c(nullptr, 1);
     bool ok = process.builtins != nullptr && PyObject_SetAttrString(module, "__builtins__", process.builtins) == 0 &&
               check_version() == 0 && make_constants() == 0 && run_module(c) == 0;
     if (ok) return 0;

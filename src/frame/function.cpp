@@ -26,16 +26,14 @@ struct Function {
 
 Function* as_function(PyObject* self) { return reinterpret_cast<Function*>(self); }
 
-std::string traceback_name(const Function* f) { return std::string("crypt_main._Crypt.") + f->def->name; }
-
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     Function* f = as_function(self);
     PyObject* slots[max_params];
+    Call c(f->def->name, f->def->line);
     if (bind(f->signature, args, PyVectorcall_NARGS(nargsf), kwnames, slots) < 0) {
-        add_traceback(traceback_name(f), f->def->line);
+        c.add_traceback();
         return nullptr;
     }
-    Call c(f->def->line);
     try {
         return f->def->body.run(c, slots);
     } catch (const Raised&) {
@@ -44,7 +42,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     } catch (...) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "crypt_main: unexpected C++ exception");
     }
-    add_traceback(traceback_name(f), c.line());
+    c.add_traceback();
     return nullptr;
 }
 
@@ -157,6 +155,15 @@ PyObject* introspection_code(const MethodDef& def, PyObject* name, PyObject* qua
 }
 
 }  // namespace
+
+void Call::add_traceback() const noexcept {
+    if (method_ == nullptr) return cm::add_traceback("init crypt_main", line_);
+    try {
+        cm::add_traceback(std::string("crypt_main._Crypt.") + method_, line_);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+}
 
 int ready_function_type() { return PyType_Ready(&function_type); }
 

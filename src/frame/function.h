@@ -34,15 +34,21 @@ struct MethodDef {
     Body body;
 };
 
-// What a running body knows of its call: the line that a failure from here on reports.
+// What a running body knows of its call: which method it is, and the line that a
+// failure from here on reports.
 class Call {
 public:
-    explicit Call(int line) noexcept : line_(line) {}
+    // `method` is the bare method name; nullptr stands for the module's own execution.
+    Call(const char* method, int line) noexcept : method_(method), line_(line) {}
     void at(int line) noexcept { line_ = line; }
     int line() const noexcept { return line_; }
     Ref global(PyObject* name) const { return cm::global(name); }
 
+    // Adds this call's entry, at the current line, to the pending exception's traceback.
+    void add_traceback() const noexcept;
+
 private:
+    const char* method_;
     int line_;
 };
 
