@@ -1,0 +1,156 @@
+"""The methods of _Crypt: kinds, names, docstrings, defaults, signatures, lines."""
+
+import builtins
+import inspect
+import pickle
+
+import pytest
+
+import crypt_main
+from crypt_main import _Crypt, m_crypt
+
+# name: (plain?, parameters, defaults, further locals, definition line, docstring)
+METHODS = {
+    "__init__": (True, "self", None, "", 32, "_Crypt.__init__(self)"),
+    "aes_ecb": (False, "value key", None, "cryptor result", 60, "_Crypt.aes_ecb(value, key)"),
+    "aes_ecb_decrypt": (False, "value key", None, "cryptor text result", 66, "_Crypt.aes_ecb_decrypt(value, key)"),
+    "aes_cbc": (False, "value key iv", None, "cryptor result", 73, "_Crypt.aes_cbc(value, key, iv)"),
+    "aes_cbc_decrypt": (False, "value key iv", None, "cryptor text result", 79,
+                        "_Crypt.aes_cbc_decrypt(value, key, iv)"),
+    "base64": (False, "value", None, "result", 86, "_Crypt.base64(value)"),
+    "base64_decrypt": (False, "value", None, "result", 91, "_Crypt.base64_decrypt(value)"),
+    "des": (False, "value key", None, "cryptor result", 96, "_Crypt.des(value, key)"),
+    "des_decrypt": (False, "value key", None, "cryptor text result", 102, "_Crypt.des_decrypt(value, key)"),
+    "md5": (False, "value fmt", None, "result", 109, "_Crypt.md5(value, fmt)"),
+    "md5_hmac": (False, "value key", None, "result", 125, "_Crypt.md5_hmac(value, key)"),
+    "php": (True, "self value key iv base64s", (False,), "cryptor result", 135,
+            "_Crypt.php(self, value, key, iv, base64s=False)"),
+    "php_decrypt": (True, "self value key iv base64s", (False,), "cryptor text result", 142,
+                    "_Crypt.php_decrypt(self, value, key, iv, base64s=False)"),
+    "_add_to_16": (False, "value", None, "", 150, "_Crypt._add_to_16(value)"),
+    "rsa_keys": (False, "length", (2048,), "required_bits key_length pub_key pri_key", 157,
+                 "_Crypt.rsa_keys(length=2048)"),
+    "rsa": (False, "value pub_key hexs", (False,), "text result", 171, "_Crypt.rsa(value, pub_key, hexs=False)"),
+    "rsa_decrypt": (False, "value pri_key hexs", (False,), "result", 177,
+                    "_Crypt.rsa_decrypt(value, pri_key, hexs=False)"),
+    "sha1": (False, "value fmt", None, "result", 183, "_Crypt.sha1(value, fmt)"),
+    "sha256": (False, "value fmt", None, "result", 196, "_Crypt.sha256(value, fmt)"),
+    "sha384": (False, "value fmt", None, "result", 209, "_Crypt.sha384(value, fmt)"),
+    "sha512": (False, "value fmt", None, "result", 222, "_Crypt.sha512(value, fmt)"),
+    "token": (False, "data key exp_time issuer", (86400, "Tarvex"), "token_dict result", 235,
+              "_Crypt.token(data, key, exp_time=86400, issuer=u'Tarvex')"),
+    "token_decrypt": (False, "token key issuer", ("Tarvex",), "token_dict e", 243,
+                      "_Crypt.token_decrypt(token, key, issuer=u'Tarvex')"),
+}
+
+
+def function(name):
+    """The method's function object, unwrapped from its staticmethod."""
+    attr = _Crypt.__dict__[name]
+    return attr.__func__ if isinstance(attr, staticmethod) else attr
+
+
+def test_class_namespace_in_table_order():
+    assert list(_Crypt.__dict__)[:2] == ["__module__", "__init__"]
+    assert [k for k in _Crypt.__dict__ if k in METHODS] == list(METHODS)
+    assert _Crypt.__bases__ == (object,)
+    assert _Crypt.__doc__ is None
+    assert (_Crypt.__module__, _Crypt.__qualname__, _Crypt.__name__) == ("crypt_main", "_Crypt", "_Crypt")
+    assert type(m_crypt) is _Crypt and vars(m_crypt) == {}
+
+
+@pytest.mark.parametrize("name", METHODS)
+def test_function_attributes(name):
+    plain, params, defaults, _, _, doc = METHODS[name]
+    f = function(name)
+    assert f.__name__ == name
+    assert f.__qualname__ == "_Crypt." + name
+    assert f.__module__ == "crypt_main"
+    assert f.__doc__ == doc
+    assert f.__defaults__ == defaults
+    assert f.__kwdefaults__ is None
+    assert f.__globals__ is crypt_main.__dict__
+    if defaults:
+        assert all(type(d) is type(e) for d, e in zip(f.__defaults__, defaults))
+
+
+@pytest.mark.parametrize("name", METHODS)
+def test_introspection_code(name):
+    _, params, _, local_names, line, _ = METHODS[name]
+    code = function(name).__code__
+    assert code.co_varnames == tuple(params.split() + local_names.split())
+    assert code.co_argcount == len(params.split())
+    assert code.co_posonlyargcount == code.co_kwonlyargcount == 0
+    assert code.co_firstlineno == line
+
+
+@pytest.mark.parametrize("name", METHODS)
+def test_signature(name):
+    plain, params, defaults, _, _, _ = METHODS[name]
+    parameters = params.split()
+    defaults = defaults or ()
+    shown = parameters[: len(parameters) - len(defaults)] + [
+        f"{p}={d!r}" for p, d in zip(parameters[len(parameters) - len(defaults):], defaults)]
+    assert str(inspect.signature(function(name))) == f"({', '.join(shown)})"
+    through_instance = shown[1:] if plain else shown
+    assert str(inspect.signature(getattr(m_crypt, name))) == f"({', '.join(through_instance)})"
+
+
+def test_token_signature_as_documented():
+    assert str(inspect.signature(m_crypt.token)) == "(data, key, exp_time=86400, issuer='Tarvex')"
+
+
+@pytest.mark.parametrize("name", METHODS)
+def test_static_and_plain_binding(name):
+    plain = METHODS[name][0]
+    f = function(name)
+    if plain:
+        assert _Crypt.__dict__[name] is f
+        assert getattr(_Crypt, name) is f
+        bound = getattr(m_crypt, name)
+        assert bound.__self__ is m_crypt and bound.__func__ is f
+    else:
+        assert type(_Crypt.__dict__[name]) is staticmethod
+        assert getattr(_Crypt, name) is f
+        assert getattr(m_crypt, name) is f
+
+
+def test_help_lists_every_method_with_its_docstring():
+    text = pydoc_text(m_crypt)
+    for name, (_, _, _, _, _, doc) in METHODS.items():
+        if name == "_add_to_16":  # pydoc hides private names
+            continue
+        assert f"{name}(" in text and doc in text, name
+
+
+def pydoc_text(obj):
+    import pydoc
+    return pydoc.render_doc(obj, renderer=pydoc.plaintext)
+
+
+def test_functions_pickle_by_reference():
+    assert pickle.loads(pickle.dumps(m_crypt.md5)) is m_crypt.md5
+    assert pickle.loads(pickle.dumps(m_crypt.php)).__func__ is _Crypt.php
+
+
+def test_defaults_are_read_only():
+    with pytest.raises(AttributeError):
+        m_crypt.token.__defaults__ = (1, "x")
+    assert m_crypt.token.__defaults__ == (86400, "Tarvex")
+
+
+def test_init_and_construction():
+    assert _Crypt.__init__(m_crypt) is None
+    other = _Crypt()
+    assert type(other) is _Crypt and vars(other) == {}
+    assert other.md5("abc", "lower") == m_crypt.md5("abc", "lower")
+    with pytest.raises(TypeError, match=r"^__init__\(\) takes exactly 1 positional argument \(2 given\)$"):
+        _Crypt(1)
+
+
+def test_repr_names_the_method():
+    assert repr(m_crypt.md5).startswith("<function _Crypt.md5 at ")
+
+
+def test_builtins_are_not_shadowed():
+    assert crypt_main.__builtins__ is builtins

@@ -1,0 +1,151 @@
+"""Module start-up: namespace, re-import, import failures, interpreters."""
+
+import base64
+import binascii
+import hashlib
+import hmac
+import importlib
+import subprocess
+import sys
+import textwrap
+import time
+
+import jwt
+import pytest
+import rsa
+from Crypto.Cipher import AES, DES
+from Crypto.Util.Padding import pad, unpad
+
+import crypt_main
+
+
+def test_module_globals():
+    expected = {"base64": base64, "hashlib": hashlib, "hmac": hmac, "time": time,
+                "a2b_hex": binascii.a2b_hex, "b2a_hex": binascii.b2a_hex, "jwt": jwt, "rsa": rsa,
+                "AES": AES, "DES": DES, "pad": pad, "unpad": unpad}
+    for name, value in expected.items():
+        assert getattr(crypt_main, name) is value, name
+    assert crypt_main.__all__ == ["m_crypt"]
+    assert crypt_main.__test__ == {}
+    assert type(crypt_main.m_crypt) is crypt_main._Crypt
+
+
+def test_namespace_order():
+    names = [n for n in vars(crypt_main) if not n.startswith("__") or n in ("__all__", "__test__")]
+    assert names == ["__all__", "base64", "hashlib", "hmac", "time", "a2b_hex", "b2a_hex", "jwt", "rsa",
+                     "AES", "DES", "pad", "unpad", "_Crypt", "m_crypt", "__test__"]
+
+
+def test_star_import_binds_only_m_crypt():
+    namespace = {}
+    exec("from crypt_main import *", namespace)
+    assert set(namespace) - {"__builtins__"} == {"m_crypt"}
+
+
+def test_spec_attributes_are_copied():
+    assert crypt_main.__file__ == crypt_main.__spec__.origin
+    assert crypt_main.__loader__ is crypt_main.__spec__.loader
+    assert crypt_main.__package__ == ""
+    assert not hasattr(crypt_main, "__path__")
+    assert crypt_main.__doc__
+
+
+def test_reimport_gives_the_same_module():
+    m_crypt = crypt_main.m_crypt
+    del sys.modules["crypt_main"]
+    try:
+        again = importlib.import_module("crypt_main")
+    finally:
+        sys.modules["crypt_main"] = crypt_main
+    assert again is crypt_main and again.m_crypt is m_crypt
+    assert importlib.reload(crypt_main) is crypt_main and crypt_main.m_crypt is m_crypt
+
+
+def run_python(code):
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                            timeout=120)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+BLOCKED_IMPORT = """
+    import sys, traceback
+    {block}
+    try:
+        import crypt_main
+    except BaseException as e:
+        entries = [(f.filename, f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__)]
+        print(type(e).__name__, "|", e, "|", entries[-1] if entries else None,
+              "|", [x for x in entries if x[0] == "crypt_main.py"])
+    print("crypt_main" in sys.modules)
+    {unblock}
+    import crypt_main
+    print(crypt_main.m_crypt.md5("abc", "lower"))
+"""
+
+
+@pytest.mark.parametrize("module, line", [("hmac", 14), ("jwt", 22), ("rsa", 24), ("Crypto", 25)])
+def test_missing_package_fails_the_import_at_its_line(module, line):
+    out = run_python(BLOCKED_IMPORT.format(block=f"sys.modules[{module!r}] = None",
+                                           unblock=f"del sys.modules[{module!r}]")).splitlines()
+    name, _, last, ours = out[0].split(" | ")
+    assert name == "ModuleNotFoundError"
+    assert eval(ours) == [("crypt_main.py", "init crypt_main", line)]
+    assert out[1] == "False"  # nothing half-built is left behind
+    assert out[2] == "900150983cd24fb0d6963f7d28e17f72"  # a later import starts afresh
+
+
+def test_missing_name_fails_with_cannot_import():
+    out = run_python(BLOCKED_IMPORT.format(
+        block="import Crypto.Util.Padding as p; saved = p.unpad; del p.unpad",
+        unblock="p.unpad = saved")).splitlines()
+    name, message, _, ours = out[0].split(" | ")
+    assert (name, message) == ("ImportError", "cannot import name unpad")
+    assert eval(ours) == [("crypt_main.py", "init crypt_main", 28)]
+    assert out[1:] == ["False", "900150983cd24fb0d6963f7d28e17f72"]
+
+
+def test_name_found_as_a_loaded_submodule():
+    # "from X import Y" falls back to sys.modules["X.Y"] when X has no attribute Y
+    out = run_python("""
+        import sys, Crypto.Cipher.DES
+        saved = sys.modules["Crypto.Cipher.DES"]
+        del Crypto.Cipher.DES
+        import crypt_main
+        print(crypt_main.DES is saved)
+    """)
+    assert out.split() == ["True"]
+
+
+def test_failing_class_creation_reports_its_line():
+    # staticmethod is looked up once; a failing one fails the first static method's creation
+    out = run_python("""
+        import builtins, traceback
+        import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
+        real = builtins.staticmethod
+        def broken(f):
+            raise RuntimeError("no static methods today")
+        builtins.staticmethod = broken
+        try:
+            import crypt_main
+        except RuntimeError as e:
+            print([(f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__) if f.filename == "crypt_main.py"])
+    """)
+    assert eval(out) == [("init crypt_main", 60)]
+
+
+def test_second_interpreter_sharing_the_gil_is_refused():
+    out = run_python("""
+        import _interpreters, crypt_main
+        legacy = _interpreters.create("legacy")
+        error = _interpreters.run_string(legacy, "import crypt_main")
+        print(error.type.__name__, "|", error.msg)
+        isolated = _interpreters.create()
+        error = _interpreters.run_string(isolated, "import crypt_main")
+        print(error.type.__name__, "|", error.msg)
+        print(crypt_main.m_crypt.md5("abc", "lower"))
+    """).splitlines()
+    assert out[0] == ("ImportError | Interpreter change detected - this module can only be loaded into one "
+                      "interpreter per process.")
+    assert out[1].startswith("ImportError |")  # refused by the interpreter before the module runs
+    assert out[2] == "900150983cd24fb0d6963f7d28e17f72"
