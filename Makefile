@@ -33,7 +33,7 @@ demo: build
 	$(PY) examples/demo.py
 
 test: build
-	cd tests && ../$(PY) -m pytest -q
+	$(PY) -m pytest -q tests
 
 clean:
 	rm -rf $(VENV) build dist *.egg-info

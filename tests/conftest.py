@@ -33,15 +33,17 @@ def raises_at(exc_type, call, *entries, match=None):
 @contextlib.contextmanager
 def module_global(name, value):
     """Binds the module global `name` to `value` (or deletes it when value is DELETE) for a while."""
-    saved = crypt_main.__dict__[name]
+    namespace = crypt_main.__dict__
+    saved = list(namespace.items())
     if value is DELETE:
-        del crypt_main.__dict__[name]
+        del namespace[name]
     else:
-        crypt_main.__dict__[name] = value
+        namespace[name] = value
     try:
         yield
     finally:
-        crypt_main.__dict__[name] = saved
+        namespace.clear()  # restores the bindings in their order
+        namespace.update(saved)
 
 
 DELETE = object()
