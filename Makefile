@@ -1,4 +1,7 @@
 # make demo: build, then run examples/demo.py.   make test: build, then run the tests.
+# make bench: build, then time every operation against the pure-Python class and the
+# inline calls (bench/run.py; writes bench/results.md and bench/scaling.png).
+# make bench-instr: instructions per call under valgrind's callgrind (bench/instr.py).
 # Both set up everything on a fresh machine: a CPython 3.13 virtual environment in
 # .venv with the build tools, the test tools and the module's dependencies.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
@@ -8,9 +11,10 @@ VENV := .venv
 PY := $(VENV)/bin/python
 DEPS := $(VENV)/.deps
 BUILT := $(VENV)/.built
+BENCH_DEPS := $(VENV)/.bench-deps
 SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml
 
-.PHONY: all build demo test clean
+.PHONY: all build demo test bench bench-instr clean
 
 all: build
 
@@ -35,5 +39,17 @@ demo: build
 test: build
 	$(PY) -m pytest -q tests
 
+$(BENCH_DEPS): $(DEPS) bench/requirements.txt
+	$(PY) -m pip install -q -r bench/requirements.txt
+	touch $@
+
+# BENCH_ARGS: extra arguments, e.g. BENCH_ARGS="--only md5 --no-scaling" or "--quick".
+bench: build $(BENCH_DEPS)
+	$(PY) bench/run.py --write bench/results.md $(BENCH_ARGS)
+
+bench-instr: build
+	@command -v valgrind >/dev/null || { apt-get update -q && apt-get install -y -q valgrind; }
+	$(PY) bench/instr.py --write bench/results.md $(BENCH_ARGS)
+
 clean:
-	rm -rf $(VENV) build dist *.egg-info
+	rm -rf $(VENV) build dist *.egg-info bench/.build
