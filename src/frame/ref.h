@@ -19,6 +19,16 @@ struct Raised {};
 
 [[noreturn]] inline void raised() { throw Raised{}; }
 
+// The function that `self.name(...)` calls with self as its first argument, when the
+// interpreter would call it that way: `name` is found on the type as a method
+// descriptor (a function, a method of a built-in type) and instances of the type have
+// no dictionary of their own to shadow it. Otherwise nullptr, and the caller looks the
+// attribute up as usual. Borrowed; never fails. Remembered per type version, so a
+// change of the type or its bases is seen at once.
+PyObject* unbound_method(PyObject* self, PyObject* name) noexcept;
+
+class Method;
+
 class Ref {
 public:
     Ref() noexcept = default;
@@ -67,18 +77,22 @@ public:
     // and called at once, without a bound-method object in between.
     template <class... Args>
     Ref method(PyObject* name, const Args&... args) const {
-        PyObject* stack[] = {p_, ptr(args)...};
-        return steal(PyObject_VectorcallMethod(name, stack, (1 + sizeof...(Args)) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                               nullptr));
+        PyObject* stack[] = {nullptr, p_, ptr(args)...};
+        return call_method(name, stack, 1 + sizeof...(Args), nullptr);
     }
 
     // self.name(keyword values...): every argument is passed by the names of `kwnames`.
     template <class... Args>
     Ref method_kw(PyObject* name, PyObject* kwnames, const Args&... args) const {
-        PyObject* stack[] = {p_, ptr(args)...};
+        PyObject* stack[] = {nullptr, p_, ptr(args)...};
         size_t npos = 1 + sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
-        return steal(PyObject_VectorcallMethod(name, stack, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        return call_method(name, stack, npos, kwnames);
     }
+
+    // self.name for a call that follows later, after other steps: what the interpreter
+    // keeps for `self.name(...)` while it evaluates the arguments. A method found on
+    // the type stays unbound, so no bound-method object is made.
+    Method method_attr(PyObject* name) const;
 
     // The interpreter's truth test.
     bool truth() const {
@@ -133,7 +147,42 @@ public:
 
 private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
+
+    // stack[1] is self, stack[2..] the arguments; stack[0] is free for the callee.
+    static Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObject* kwnames) {
+        if (PyObject* function = unbound_method(stack[1], name)) {
+            Ref held = borrow(function);  // the call may take the method off its type
+            return steal(PyObject_Vectorcall(function, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        }
+        return steal(PyObject_VectorcallMethod(name, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    }
+
     PyObject* p_ = nullptr;
 };
+
+// self.name looked up and held for a later call (Ref::method_attr): either a function
+// of self's type with self to pass first, or the attribute's value to call as it is.
+class Method {
+public:
+    Method(Ref callable, Ref self) noexcept : callable_(std::move(callable)), self_(std::move(self)) {}
+
+    template <class... Args>
+    Ref call(const Args&... args) const {
+        PyObject* stack[] = {nullptr, self_.get(), Ref::ptr(args)...};
+        constexpr size_t n = sizeof...(Args);
+        PyObject* const* first = self_ ? stack + 1 : stack + 2;
+        size_t nargs = self_ ? n + 1 : n;
+        return Ref::steal(PyObject_Vectorcall(callable_.get(), first, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+
+private:
+    Ref callable_;
+    Ref self_;
+};
+
+inline Method Ref::method_attr(PyObject* name) const {
+    if (PyObject* function = unbound_method(p_, name)) return Method(borrow(function), *this);
+    return Method(attr(name), Ref());
+}
 
 }  // namespace cm
