@@ -19,9 +19,20 @@ def digests():
     show("sha512 (upper)", m_crypt.sha512(TEXT, "upper"))
 
 
+def encodings():
+    print("== Base64 and HMAC-MD5")
+    encoded = m_crypt.base64(TEXT)
+    show("base64", encoded)
+    show("base64_decrypt", m_crypt.base64_decrypt(encoded))
+    code = m_crypt.md5_hmac(TEXT, "secret key")
+    show("md5_hmac", code)
+    show("md5_hmac (hex)", code.hex())
+    show("same code from bytes", m_crypt.md5_hmac(TEXT.encode(), b"secret key") == code)
+
+
 def main():
     print(f"text: {TEXT!r}\n")
-    for section in (digests,):
+    for section in (digests, encodings):
         section()
         print()
 
