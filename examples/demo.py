@@ -30,9 +30,21 @@ def encodings():
     show("same code from bytes", m_crypt.md5_hmac(TEXT.encode(), b"secret key") == code)
 
 
+def rsa():
+    print("== RSA")
+    pub_key, pri_key = m_crypt.rsa_keys(53)  # 53 bytes of plaintext fit a 512-bit key
+    show("key size (bits)", pub_key.n.bit_length())
+    ciphertext = m_crypt.rsa(TEXT, pub_key)
+    show("rsa (raw, first 16 bytes)", ciphertext[:16])
+    show("rsa_decrypt", m_crypt.rsa_decrypt(ciphertext, pri_key))
+    digits = m_crypt.rsa(TEXT, pub_key, hexs=True)
+    show("rsa (hex, first 32 digits)", digits[:32])
+    show("rsa_decrypt (hex)", m_crypt.rsa_decrypt(digits, pri_key, hexs=True))
+
+
 def main():
     print(f"text: {TEXT!r}\n")
-    for section in (digests, encodings):
+    for section in (digests, encodings, rsa):
         section()
         print()
 
