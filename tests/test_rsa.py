@@ -192,7 +192,7 @@ def test_errors_while_unpacking_pass_through():
         raise KeyError("second")
 
     raises_at(KeyError, lambda: keys_with(NewKeys(failing()), 53), ("rsa_keys", 168))
-    raises_at(TypeError, lambda: keys_with(NewKeys(5), 53), ("rsa_keys", 168), match="not iterable")
+    raises_at(TypeError, lambda: keys_with(NewKeys(5), 53), ("rsa_keys", 168), match="^cannot unpack non-iterable int object$")
 
 
 def test_newkeys_errors_pass_through():

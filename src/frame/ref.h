@@ -132,7 +132,12 @@ public:
     // a, b, ... = self: iterates self the way unpacking does and takes exactly N items.
     template <size_t N>
     std::array<Ref, N> unpack() const {
-        Ref iterator = steal(PyObject_GetIter(p_));
+        PyObject* it = PyObject_GetIter(p_);
+        if (it == nullptr && PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(p_)->tp_iter == nullptr &&
+            !PySequence_Check(p_)) {
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(p_)->tp_name);
+        }
+        Ref iterator = steal(it);
         std::array<Ref, N> items;
         for (size_t i = 0; i < N; ++i) {
             PyObject* item = PyIter_Next(iterator.p_);
