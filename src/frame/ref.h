@@ -64,6 +64,9 @@ public:
         return steal(PyObject_Vectorcall(p_, stack + 1, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
 
+    // self(*args): the tuple `args` is passed on as it is.
+    Ref call_tuple(PyObject* args) const { return steal(PyObject_Call(p_, args, nullptr)); }
+
     // self.name(args...) the way the interpreter calls a method: the attribute is read
     // and called at once, without a bound-method object in between.
     template <class... Args>
@@ -101,6 +104,10 @@ public:
         if (r < 0) raised();
         return r != 0;
     }
+
+    // int(self), format(self, spec)
+    Ref as_int() const { return steal(PyNumber_Long(p_)); }
+    Ref format(PyObject* spec) const { return steal(PyObject_Format(p_, spec)); }
 
     // len(self)
     Py_ssize_t length() const {
@@ -165,5 +172,17 @@ private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
     PyObject* p_ = nullptr;
 };
+
+// {}
+inline Ref new_dict() { return Ref::steal(PyDict_New()); }
+
+// [items...]
+template <class... Items>
+Ref list_of(const Items&... items) {
+    Ref list = Ref::steal(PyList_New(sizeof...(Items)));
+    [[maybe_unused]] Py_ssize_t i = 0;
+    (PyList_SET_ITEM(list.get(), i++, Py_NewRef(Ref::ptr(items))), ...);
+    return list;
+}
 
 }  // namespace cm
