@@ -42,9 +42,26 @@ def rsa():
     show("rsa_decrypt (hex)", m_crypt.rsa_decrypt(digits, pri_key, hexs=True))
 
 
+def tokens():
+    print("== Signed tokens")
+    key = "a secret of at least thirty-two characters"
+    token = m_crypt.token({"text": TEXT, "n": (1, 2)}, key)
+    show("token", token)
+    show("token_decrypt", m_crypt.token_decrypt(token, key))
+    show("without expiry", m_crypt.token_decrypt(m_crypt.token(TEXT, key, None), key))
+    try:
+        m_crypt.token_decrypt(token, "some other key, also long enough")
+    except Exception as error:
+        show("with another key", error)
+    try:
+        m_crypt.token_decrypt(m_crypt.token(TEXT, key, -10), key)
+    except TimeoutError as error:
+        show("expired", error)
+
+
 def main():
     print(f"text: {TEXT!r}\n")
-    for section in (digests, encodings, rsa):
+    for section in (digests, encodings, rsa, tokens):
         section()
         print()
 
