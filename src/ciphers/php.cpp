@@ -4,15 +4,24 @@
 
 namespace cm {
 
-// php(self, value, key, iv, base64s=False) -> bytes, or str when base64s is true.
-// The filler is reached through self at each use, so whatever self finds there fills.
-Ref php(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
-    c.at(136);
+namespace {
+
+// AES.new(self._add_to_16(key), AES.MODE_CBC, iv.encode("utf-8"))
+Ref php_cryptor(Call& c, const Ref& self, const Ref& key, const Ref& iv) {
     Ref new_ = c.global(N.AES).attr(N.new_);
     Ref key_bytes = self.method(N.add_to_16, key);
     Ref mode = c.global(N.AES).attr(N.MODE_CBC);
     Ref iv_bytes = iv.method(N.encode, S.utf_8);
-    Ref cryptor = new_.call(key_bytes, mode, iv_bytes);
+    return new_.call(key_bytes, mode, iv_bytes);
+}
+
+}  // namespace
+
+// php(self, value, key, iv, base64s=False) -> bytes, or str when base64s is true.
+// The filler is reached through self at each use, so whatever self finds there fills.
+Ref php(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
+    c.at(136);
+    Ref cryptor = php_cryptor(c, self, key, iv);
 
     c.at(137);
     Ref encrypt = cryptor.attr(N.encrypt);
@@ -31,11 +40,7 @@ Ref php(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
 // php_decrypt(self, value, key, iv, base64s=False) -> str, trailing NULs removed
 Ref php_decrypt(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
     c.at(143);
-    Ref new_ = c.global(N.AES).attr(N.new_);
-    Ref key_bytes = self.method(N.add_to_16, key);
-    Ref mode = c.global(N.AES).attr(N.MODE_CBC);
-    Ref iv_bytes = iv.method(N.encode, S.utf_8);
-    Ref cryptor = new_.call(key_bytes, mode, iv_bytes);
+    Ref cryptor = php_cryptor(c, self, key, iv);
 
     c.at(144);
     if (base64s.truth()) {
