@@ -155,11 +155,9 @@ text = cryptor.decrypt(value)
 result = unpad(text, DES.block_size).decode()""",
     "md5": MD5_INLINE,
     "md5_hmac": """\
-if not isinstance(value, bytes):
-    value = value.encode(encoding="utf-8")
-if not isinstance(key, bytes):
-    key = key.encode(encoding="utf-8")
-result = hmac.new(key, value, digestmod=hashlib.md5)
+message = value if isinstance(value, bytes) else value.encode(encoding="utf-8")
+secret = key if isinstance(key, bytes) else key.encode(encoding="utf-8")
+result = hmac.new(secret, message, digestmod=hashlib.md5)
 result = result.digest()""",
     # php and php_decrypt: the block filler written out where the method calls it
     "php": """\

@@ -97,7 +97,7 @@ def run_inside(pattern, calls):
 
 def read_dumps():
     counts = {}
-    for path in glob.glob(os.path.join(OUT, "cg.out.*")):
+    for path in sorted(glob.glob(os.path.join(OUT, "cg.out.*")), key=lambda p: int(p.rsplit(".", 1)[1])):
         with open(path, encoding="utf-8", errors="replace") as f:
             text = f.read()
         label = re.search(r"^desc: Trigger: Client Request: (.*)$", text, re.M)

@@ -28,6 +28,28 @@ struct Raised {};
 // change of the type or its bases is seen at once.
 PyObject* unbound_method(PyObject* self, PyObject* name) noexcept;
 
+// dict[name] for a module's namespace, remembered until any watched namespace changes:
+// 1 with *value borrowed, 0 when the name is not there, -1 when the answer cannot be
+// remembered (a key that is not a str, no dictionary watcher to be had) and the caller
+// looks the name up itself.
+int namespace_item(PyObject* dict, PyObject* name, PyObject** value) noexcept;
+
+// module.name for a plain module whose dictionary holds the name and whose type does
+// not define it; otherwise nullptr, and the caller looks the attribute up as usual.
+// Borrowed; never fails.
+PyObject* module_attribute(PyObject* module, PyObject* name) noexcept;
+
+// callable(*args), the result checked as the interpreter checks the calls it makes
+// itself: a failure without an exception set becomes SystemError.
+inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    vectorcallfunc function = PyVectorcall_Function(callable);
+    if (function == nullptr) return PyObject_Vectorcall(callable, args, nargsf, kwnames);
+    PyObject* result = function(callable, args, nargsf, kwnames);
+    if (result == nullptr && !PyErr_Occurred())
+        PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
+    return result;
+}
+
 class Method;
 
 class Ref {
@@ -55,14 +77,16 @@ public:
     explicit operator bool() const noexcept { return p_ != nullptr; }
 
     // self.name
-    Ref attr(PyObject* name) const { return steal(PyObject_GetAttr(p_, name)); }
+    Ref attr(PyObject* name) const {
+        if (PyObject* value = module_attribute(p_, name)) return borrow(value);
+        return steal(PyObject_GetAttr(p_, name));
+    }
 
     // self(args...), positional arguments only
     template <class... Args>
     Ref call(const Args&... args) const {
         PyObject* stack[] = {nullptr, ptr(args)...};
-        return steal(PyObject_Vectorcall(p_, stack + 1, sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                         nullptr));
+        return steal(vectorcall(p_, stack + 1, sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
 
     // self(positional..., keyword values...): the last len(kwnames) arguments are passed
@@ -71,7 +95,7 @@ public:
     Ref call_kw(PyObject* kwnames, const Args&... args) const {
         PyObject* stack[] = {nullptr, ptr(args)...};
         size_t npos = sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
-        return steal(PyObject_Vectorcall(p_, stack + 1, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        return steal(vectorcall(p_, stack + 1, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
 
     // self(*args): the tuple `args` is passed on as it is.
@@ -189,7 +213,11 @@ private:
     static Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObject* kwnames) {
         if (PyObject* function = unbound_method(stack[1], name)) {
             Ref held = borrow(function);  // the call may take the method off its type
-            return steal(PyObject_Vectorcall(function, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+            return steal(vectorcall(function, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        }
+        if (PyObject* function = module_attribute(stack[1], name)) {
+            Ref held = borrow(function);  // the call may take it out of the module
+            return steal(vectorcall(function, stack + 2, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
         }
         return steal(PyObject_VectorcallMethod(name, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
@@ -209,7 +237,7 @@ public:
         constexpr size_t n = sizeof...(Args);
         PyObject* const* first = self_ ? stack + 1 : stack + 2;
         size_t nargs = self_ ? n + 1 : n;
-        return Ref::steal(PyObject_Vectorcall(callable_.get(), first, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        return Ref::steal(vectorcall(callable_.get(), first, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
 
 private:
