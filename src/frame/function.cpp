@@ -1,6 +1,7 @@
 #include "function.h"
 
 #include "binding.h"
+#include "handling.h"
 #include "traceback.h"
 
 #include <cstddef>
@@ -36,6 +37,8 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     }
     try {
         return f->def->body.run(c, slots);
+    } catch (const Reraised&) {
+        return nullptr;  // handed back as caught, with its entry of this call
     } catch (const Raised&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();

@@ -9,6 +9,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <utility>
 
@@ -63,6 +64,9 @@ public:
         return steal(PyObject_Vectorcall(p_, stack + 1, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
 
+    // self(*args): the tuple `args` is passed on as it is.
+    Ref call_tuple(PyObject* args) const { return steal(PyObject_Call(p_, args, nullptr)); }
+
     // self.name(args...) the way the interpreter calls a method: the attribute is read
     // and called at once, without a bound-method object in between.
     template <class... Args>
@@ -101,6 +105,10 @@ public:
         return r != 0;
     }
 
+    // int(self), format(self, spec)
+    Ref as_int() const { return steal(PyNumber_Long(p_)); }
+    Ref format(PyObject* spec) const { return steal(PyObject_Format(p_, spec)); }
+
     // len(self)
     Py_ssize_t length() const {
         Py_ssize_t n = PyObject_Length(p_);
@@ -128,6 +136,35 @@ public:
         if (PyObject_SetItem(p_, ptr(key), ptr(value)) < 0) raised();
     }
 
+    // a, b, ... = self: iterates self the way unpacking does and takes exactly N items.
+    template <size_t N>
+    std::array<Ref, N> unpack() const {
+        PyObject* it = PyObject_GetIter(p_);
+        if (it == nullptr && PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(p_)->tp_iter == nullptr &&
+            !PySequence_Check(p_)) {
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(p_)->tp_name);
+        }
+        Ref iterator = steal(it);
+        std::array<Ref, N> items;
+        for (size_t i = 0; i < N; ++i) {
+            PyObject* item = PyIter_Next(iterator.p_);
+            if (item == nullptr) {
+                if (!PyErr_Occurred())
+                    PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", static_cast<Py_ssize_t>(i),
+                                 i == 1 ? "" : "s");
+                raised();
+            }
+            items[i] = Ref(item);
+        }
+        PyObject* extra = PyIter_Next(iterator.p_);
+        if (extra != nullptr) {
+            Py_DECREF(extra);
+            PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", static_cast<Py_ssize_t>(N));
+        }
+        if (PyErr_Occurred()) raised();
+        return items;
+    }
+
     static PyObject* ptr(const Ref& r) noexcept { return r.p_; }
     static PyObject* ptr(PyObject* p) noexcept { return p; }
 
@@ -135,5 +172,17 @@ private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
     PyObject* p_ = nullptr;
 };
+
+// {}
+inline Ref new_dict() { return Ref::steal(PyDict_New()); }
+
+// [items...]
+template <class... Items>
+Ref list_of(const Items&... items) {
+    Ref list = Ref::steal(PyList_New(sizeof...(Items)));
+    [[maybe_unused]] Py_ssize_t i = 0;
+    (PyList_SET_ITEM(list.get(), i++, Py_NewRef(Ref::ptr(items))), ...);
+    return list;
+}
 
 }  // namespace cm
