@@ -1,6 +1,9 @@
 # make demo: build, then run examples/demo.py.   make test: build, then run the tests.
 # Both set up everything on a fresh machine: a CPython 3.13 virtual environment in
-# .venv with the build tools, the test tools and the module's dependencies.
+# .venv with the build tools, the test tools and the module's dependencies; make test
+# also installs the programs that tests/peers talks to (php-cli, php-mbstring, openssl)
+# with apt-get when they are missing and it runs as root.
+# make dist: builds the sdist and the wheel, and installs the wheel into a new venv.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
 PYTHON ?= $(shell tools/find-python)
@@ -8,9 +11,9 @@ VENV := .venv
 PY := $(VENV)/bin/python
 DEPS := $(VENV)/.deps
 BUILT := $(VENV)/.built
-SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml crypt_main.pyi
 
-.PHONY: all build demo test clean
+.PHONY: all build demo peers test dist clean
 
 all: build
 
@@ -32,8 +35,14 @@ build: $(BUILT)
 demo: build
 	$(PY) examples/demo.py
 
-test: build
+peers:
+	@tools/install-peers
+
+test: build peers
 	$(PY) -m pytest -q tests
+
+dist: $(DEPS)
+	tools/check-dist $(PYTHON) $(PY)
 
 clean:
 	rm -rf $(VENV) build dist *.egg-info
