@@ -59,9 +59,30 @@ def tokens():
         show("expired", error)
 
 
+def ciphers():
+    print("== Symmetric ciphers")
+    key, iv = "0123456789abcdef", "fedcba9876543210"
+    data = m_crypt.aes_ecb(TEXT, key)
+    show("aes_ecb", data)
+    show("aes_ecb_decrypt", m_crypt.aes_ecb_decrypt(data, key))
+    data = m_crypt.aes_cbc(TEXT, key, iv)
+    show("aes_cbc", data)
+    show("aes_cbc_decrypt", m_crypt.aes_cbc_decrypt(data, key, iv))
+    data = m_crypt.php(TEXT, "secret", iv)
+    show("php", data)
+    show("php_decrypt", m_crypt.php_decrypt(data, "secret", iv))
+    data = m_crypt.php(TEXT, "secret", iv, True)
+    show("php (Base64)", data)
+    show("php_decrypt (Base64)", m_crypt.php_decrypt(data, "secret", iv, True))
+    show("_add_to_16", m_crypt._add_to_16(TEXT))
+    data = m_crypt.des(TEXT, "12345678")
+    show("des", data)
+    show("des_decrypt", m_crypt.des_decrypt(data, "12345678"))
+
+
 def main():
     print(f"text: {TEXT!r}\n")
-    for section in (digests, encodings, rsa, tokens):
+    for section in (digests, encodings, rsa, tokens, ciphers):
         section()
         print()
 
