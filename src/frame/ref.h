@@ -173,6 +173,9 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// The built-in str type itself, for str(data, encoding=...): never looked up by name.
+inline Ref str_type() { return Ref::borrow(reinterpret_cast<PyObject*>(&PyUnicode_Type)); }
+
 // {}
 inline Ref new_dict() { return Ref::steal(PyDict_New()); }
 
