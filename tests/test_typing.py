@@ -24,10 +24,12 @@ def python(*args, cwd):
     return subprocess.run([sys.executable, *args], cwd=cwd, env=env, capture_output=True, text=True, timeout=300)
 
 
-def test_stub_is_installed_next_to_the_extension():
-    installed = pathlib.Path(crypt_main.__file__).with_name("crypt_main.pyi")
-    assert pathlib.Path(crypt_main.__file__).parent == pathlib.Path(sysconfig.get_paths()["platlib"])
-    assert installed.read_text() == (TYPING.parent.parent / "crypt_main.pyi").read_text()
+def test_stub_is_installed_next_to_the_extension_and_as_stub_package():
+    site = pathlib.Path(crypt_main.__file__).parent
+    assert site == pathlib.Path(sysconfig.get_paths()["platlib"])
+    source = (TYPING.parent.parent / "crypt_main.pyi").read_text()
+    for installed in (site / "crypt_main.pyi", site / "crypt_main-stubs" / "__init__.pyi"):
+        assert installed.read_text() == source
 
 
 def test_stubtest_finds_no_difference(tmp_path):
