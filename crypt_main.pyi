@@ -75,8 +75,8 @@ class _Crypt:
     @staticmethod
     def sha512(value: str, fmt: str) -> str: ...
 
-    # HS256 JSON Web Tokens carrying `data` (any JSON value) in the claim "data"; an
-    # exp_time that is not an int (None, for instance) gives a token without expiry.
+    # HS256 JSON Web Tokens carrying `data` (any JSON value) in the claim "data";
+    # exp_time=None gives a token without expiry, any other non-int is a TypeError.
     @staticmethod
     def token(data: Any, key: str | bytes, exp_time: int | None = 86400, issuer: str = "Tarvex") -> str: ...
     @staticmethod
