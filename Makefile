@@ -3,7 +3,10 @@
 # inline calls (bench/run.py; writes bench/results.md and bench/scaling.png).
 # make bench-instr: instructions per call under valgrind's callgrind (bench/instr.py).
 # Both set up everything on a fresh machine: a CPython 3.13 virtual environment in
-# .venv with the build tools, the test tools and the module's dependencies.
+# .venv with the build tools, the test tools and the module's dependencies; make test
+# also installs the programs that tests/peers talks to (php-cli, php-mbstring, openssl)
+# with apt-get when they are missing and it runs as root.
+# make dist: builds the sdist and the wheel, and installs the wheel into a new venv.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
 PYTHON ?= $(shell tools/find-python)
@@ -12,9 +15,9 @@ PY := $(VENV)/bin/python
 DEPS := $(VENV)/.deps
 BUILT := $(VENV)/.built
 BENCH_DEPS := $(VENV)/.bench-deps
-SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml crypt_main.pyi
 
-.PHONY: all build demo test bench bench-instr clean
+.PHONY: all build demo peers test dist bench bench-instr clean
 
 all: build
 
@@ -36,8 +39,14 @@ build: $(BUILT)
 demo: build
 	$(PY) examples/demo.py
 
-test: build
+peers:
+	@tools/install-peers
+
+test: build peers
 	$(PY) -m pytest -q tests
+
+dist: $(DEPS)
+	tools/check-dist $(PYTHON) $(PY)
 
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt

@@ -33,7 +33,7 @@ Ref php(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
 
     c.at(139);
     Ref lines = c.global(N.base64).method(N.encodebytes, result);
-    Ref text = Ref::borrow(reinterpret_cast<PyObject*>(&PyUnicode_Type)).call_kw(K.encoding, lines, S.utf_8);
+    Ref text = str_type().call_kw(K.encoding, lines, S.utf_8);
     return text.method(N.replace, S.newline, C.empty_str);
 }
 

@@ -250,6 +250,9 @@ inline Method Ref::method_attr(PyObject* name) const {
     return Method(attr(name), Ref());
 }
 
+// The built-in str type itself, for str(data, encoding=...): never looked up by name.
+inline Ref str_type() { return Ref::borrow(reinterpret_cast<PyObject*>(&PyUnicode_Type)); }
+
 // {}
 inline Ref new_dict() { return Ref::steal(PyDict_New()); }
 
