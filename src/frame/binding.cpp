@@ -44,10 +44,6 @@ int param_index(const Signature& sig, int from, int to, PyObject* keyword, bool 
 
 int bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) {
     Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    if (nkw == 0 && nargs == sig.count) {  // the common call: every parameter by position
-        for (int i = 0; i < sig.count; i++) slots[i] = args[i];
-        return 0;
-    }
     PyObject* const* kwvalues = args + nargs;
     int n = static_cast<int>(nargs < sig.count ? nargs : sig.count);
 
