@@ -1,68 +1,37 @@
 // The look-ups that the interpreter specialises for code that runs again and again:
 // a method found on an object's type (obj.name(...)), a name in a module's namespace
-// (module globals, module.name). Each result is remembered only for as long as
-// nothing it depends on has changed, so every call sees exactly what a fresh look-up
-// would give, at a fraction of its cost.
-#include "ref.h"
+// (module globals, module.name). Each answer is remembered only for as long as nothing
+// it depends on has changed, so every call sees exactly what a fresh look-up would
+// give, at a fraction of its cost.
+#include "lookup.h"
 
-#include <cstdint>
-#include <vector>
+namespace cm::lookup {
 
-namespace cm {
+MethodEntry methods[1u << method_bits];
+ItemEntry items[1u << item_bits];
+
+// Every change of a watched dictionary (items added, changed or removed, clear, bulk
+// update, deallocation) moves the epoch on, which drops every remembered item at once.
+uint64_t epoch = 1;
 
 namespace {
 
-unsigned int slot(uintptr_t a, uintptr_t b, unsigned int bits) {
-    return static_cast<unsigned int>((a >> 4) ^ (b >> 4) ^ (b >> 13)) & ((1u << bits) - 1);
-}
-
-// ---- methods on types -------------------------------------------------------------
-
-// Direct-mapped, like the interpreter's own type cache. An entry is valid for as long
-// as its type keeps the version tag: any change of the type or of a base gives it a new
-// tag, and tags are never reused, so the borrowed function is still held by the type
-// whenever the entry matches.
-struct MethodEntry {
-    unsigned int version;
-    PyObject* name;
-    PyObject* function;  // nullptr: not a method descriptor, or not on the type at all
-};
-constexpr unsigned int method_bits = 9;
-MethodEntry methods[1u << method_bits];
-
-// ---- names in namespaces ----------------------------------------------------------
-
-// Every change of a watched dictionary (added, changed or removed items, clear, bulk
-// update, deallocation) moves the epoch on, which drops every remembered entry at once.
-uint64_t epoch = 1;
-int watcher = -1;        // the dictionary watcher, once added
+int watcher = -1;         // the dictionary watcher, once added
 bool no_watcher = false;  // none could be had: look everything up as usual
 
+// The watched namespaces; a fixed table, so that nothing is allocated or freed behind
+// the interpreter's back, also not while it shuts down.
 struct Namespace {
-    PyObject* dict;  // borrowed; forgotten when the dictionary goes away
+    PyObject* dict;    // borrowed; nullptr once the dictionary has gone away
     uint64_t checked;  // the epoch at which its keys were found to be all exact str
 };
-std::vector<Namespace> namespaces;
-
-struct ItemEntry {
-    uint64_t epoch;
-    PyObject* dict;
-    PyObject* name;
-    PyObject* value;  // borrowed from the dictionary; nullptr: the name is not there
-    bool on_module_type;  // the module type defines the name (a module attribute look-up finds it there first)
-};
-constexpr unsigned int item_bits = 8;
-ItemEntry items[1u << item_bits];
+Namespace namespaces[64];
 
 int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject*, PyObject*) {
     epoch++;
-    if (event == PyDict_EVENT_DEALLOCATED) {
-        for (auto it = namespaces.begin(); it != namespaces.end(); ++it)
-            if (it->dict == dict) {
-                namespaces.erase(it);
-                break;
-            }
-    }
+    if (event == PyDict_EVENT_DEALLOCATED)
+        for (Namespace& ns : namespaces)
+            if (ns.dict == dict) ns = Namespace{nullptr, 0};
     return 0;
 }
 
@@ -80,19 +49,19 @@ bool rememberable(PyObject* dict) {
         }
     }
     Namespace* found = nullptr;
-    for (Namespace& ns : namespaces)
+    Namespace* free = nullptr;
+    for (Namespace& ns : namespaces) {
         if (ns.dict == dict) found = &ns;
+        if (ns.dict == nullptr && free == nullptr) free = &ns;
+    }
     if (found == nullptr) {
+        if (free == nullptr) return false;  // more namespaces than a module body uses
         if (PyDict_Watch(watcher, dict) < 0) {
             PyErr_Clear();
             return false;
         }
-        try {
-            namespaces.push_back(Namespace{dict, 0});
-        } catch (...) {
-            return false;
-        }
-        found = &namespaces.back();
+        *free = Namespace{dict, 0};
+        found = free;
     }
     if (found->checked == epoch) return true;
     Py_ssize_t pos = 0;
@@ -105,31 +74,25 @@ bool rememberable(PyObject* dict) {
 
 }  // namespace
 
-PyObject* unbound_method(PyObject* self, PyObject* name) noexcept {
+PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept {
     PyTypeObject* type = Py_TYPE(self);
+    PyObject* found = nullptr;
     // Attributes looked up another way (modules, classes, proxies), and instances that
     // may carry an attribute of the same name, take the general path.
-    if (type->tp_getattro != PyObject_GenericGetAttr || type->tp_dictoffset != 0 ||
-        PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT) || !PyUnicode_CheckExact(name))
-        return nullptr;
+    bool plain = type->tp_getattro == PyObject_GenericGetAttr && type->tp_dictoffset == 0 &&
+                 !PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT) && PyUnicode_CheckExact(name);
+    if (plain) {
+        found = _PyType_Lookup(type, name);  // borrowed; assigns a version tag
+        if (found != nullptr && !PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR)) found = nullptr;
+    } else if (type->tp_version_tag == 0) {
+        PyUnstable_Type_AssignVersionTag(type);  // so that the answer can be remembered
+    }
     unsigned int version = type->tp_version_tag;
-    MethodEntry& entry = methods[slot(version, reinterpret_cast<uintptr_t>(name), method_bits)];
-    if (version != 0 && entry.version == version && entry.name == name) return entry.function;
-
-    PyObject* found = _PyType_Lookup(type, name);  // borrowed; assigns a version tag
-    if (found != nullptr && !PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR)) found = nullptr;
-    version = type->tp_version_tag;
     if (version != 0) methods[slot(version, reinterpret_cast<uintptr_t>(name), method_bits)] = {version, name, found};
     return found;
 }
 
-namespace {
-
-// The entry for `name` in `dict`, looked up now if need be; nullptr when the look-up
-// cannot be remembered (the caller then looks the name up as usual).
-ItemEntry* item_entry(PyObject* dict, PyObject* name) {
-    ItemEntry& entry = items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
-    if (entry.epoch == epoch && entry.dict == dict && entry.name == name) return &entry;
+ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept {
     if (!PyUnicode_CheckExact(name) || !rememberable(dict)) return nullptr;
     PyObject* found;
     if (PyDict_GetItemRef(dict, name, &found) < 0) {  // cannot happen with str keys alone
@@ -139,27 +102,9 @@ ItemEntry* item_entry(PyObject* dict, PyObject* name) {
     Py_XDECREF(found);  // still held by the dictionary
     // The module type is immutable, so whether it defines the name never changes.
     bool on_module_type = _PyType_Lookup(&PyModule_Type, name) != nullptr;
+    ItemEntry& entry = items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
     entry = ItemEntry{epoch, dict, name, found, on_module_type};
     return &entry;
 }
 
-}  // namespace
-
-int namespace_item(PyObject* dict, PyObject* name, PyObject** value) noexcept {
-    ItemEntry* entry = item_entry(dict, name);
-    if (entry == nullptr) return -1;
-    *value = entry->value;
-    return entry->value != nullptr;
-}
-
-PyObject* module_attribute(PyObject* module, PyObject* name) noexcept {
-    // A plain module looks a name up on its type first (where a data descriptor would
-    // win) and then in its dictionary; for a name that the module type does not define,
-    // the dictionary alone answers.
-    if (!PyModule_CheckExact(module)) return nullptr;
-    ItemEntry* entry = item_entry(PyModule_GetDict(module), name);
-    if (entry == nullptr || entry->on_module_type) return nullptr;
-    return entry->value;
-}
-
-}  // namespace cm
+}  // namespace cm::lookup

@@ -9,6 +9,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "lookup.h"
+
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -19,25 +21,6 @@ namespace cm {
 struct Raised {};
 
 [[noreturn]] inline void raised() { throw Raised{}; }
-
-// The function that `self.name(...)` calls with self as its first argument, when the
-// interpreter would call it that way: `name` is found on the type as a method
-// descriptor (a function, a method of a built-in type) and instances of the type have
-// no dictionary of their own to shadow it. Otherwise nullptr, and the caller looks the
-// attribute up as usual. Borrowed; never fails. Remembered per type version, so a
-// change of the type or its bases is seen at once.
-PyObject* unbound_method(PyObject* self, PyObject* name) noexcept;
-
-// dict[name] for a module's namespace, remembered until any watched namespace changes:
-// 1 with *value borrowed, 0 when the name is not there, -1 when the answer cannot be
-// remembered (a key that is not a str, no dictionary watcher to be had) and the caller
-// looks the name up itself.
-int namespace_item(PyObject* dict, PyObject* name, PyObject** value) noexcept;
-
-// module.name for a plain module whose dictionary holds the name and whose type does
-// not define it; otherwise nullptr, and the caller looks the attribute up as usual.
-// Borrowed; never fails.
-PyObject* module_attribute(PyObject* module, PyObject* name) noexcept;
 
 // callable(*args), the result checked as the interpreter checks the calls it makes
 // itself: a failure without an exception set becomes SystemError.
