@@ -32,7 +32,7 @@ IV16 = "fedcba9876543210"
 KEY8 = "k8bytes!"
 PHP_KEY = "php key"
 HMAC_KEY = "hmac key"
-TOKEN_KEY = "token secret"
+TOKEN_KEY = "a token secret of 32 bytes or so!"
 SHORT = "The quick brown fox 你好"       # 26 UTF-8 bytes, GBK-encodable
 LONG = SHORT * 158                       # about 4 KiB
 

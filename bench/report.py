@@ -64,7 +64,21 @@ def machine_markdown(info):
     return "\n".join(f"- {k}: {v}" for k, v in info.items())
 
 
-OPERATION_HEADER = f"{'operation':40} {'module':>10} {'pure':>10} {'inline':>10} {'mod/pure':>9} {'mod/inl':>8}"
+OPERATION_HEADER = (f"{'operation':40} {'module':>10} {'pure':>10} {'inline':>10} {'mod/pure':>9} {'mod/inl':>8}"
+                    f" {'noise':>6}")
+
+
+def noise(figures):
+    """Half the difference between the ratios of the odd and of the even rounds (the
+    larger of the two ratios): how far a ratio moves from one half of the run to the other."""
+    halves = figures.get("halves")
+    if not halves:
+        return 0.0
+    spread = []
+    for other in ("pure", "inline"):
+        a, b = (h["module"] / h[other] for h in halves)
+        spread.append(abs(a - b) / 2)
+    return max(spread)
 
 
 def ns(value):
@@ -85,7 +99,7 @@ def flags(case, figures):
 def operation_line(case, figures):
     pure, bad_pure, inline, bad_inline = flags(case, figures)
     return (f"{case.name:40} {ns(figures['module']):>10} {ns(figures['pure']):>10} {ns(figures['inline']):>10} "
-            f"{pure:8.2f}{bad_pure} {inline:7.2f}{bad_inline}")
+            f"{pure:8.2f}{bad_pure} {inline:7.2f}{bad_inline} {noise(figures):6.3f}")
 
 
 def summary_text(rows):
@@ -107,18 +121,18 @@ def summary_text(rows):
 
 def operations_markdown(rows):
     lines = [
-        "| operation | module ns | pure-Python ns | inline ns | module/pure | module/inline |",
-        "|---|---:|---:|---:|---:|---:|",
+        "| operation | module ns | pure-Python ns | inline ns | module/pure | module/inline | noise |",
+        "|---|---:|---:|---:|---:|---:|---:|",
     ]
     for case, figures in rows:
         if figures is None:
-            lines.append(f"| {case.name} | not implemented yet | | | | |")
+            lines.append(f"| {case.name} | not implemented yet | | | | | |")
             continue
         pure, bad_pure, inline, bad_inline = flags(case, figures)
         mark = lambda bad: " **(!)**" if bad == "!" else ""  # noqa: E731
         lines.append(
             f"| {case.name} | {ns(figures['module'])} | {ns(figures['pure'])} | {ns(figures['inline'])} "
-            f"| {pure:.2f}{mark(bad_pure)} | {inline:.2f}{mark(bad_inline)} |")
+            f"| {pure:.2f}{mark(bad_pure)} | {inline:.2f}{mark(bad_inline)} | {noise(figures):.3f} |")
     return "\n".join(lines)
 
 

@@ -52,7 +52,10 @@ def measure(statements, setup, ns, rounds):
         random.shuffle(names)
         for name in names:
             samples[name].append(timers[name].timeit(numbers[name]) / numbers[name] * 1e9)
-    return {name: fastest(s) for name, s in samples.items()}
+    figures = {name: fastest(s) for name, s in samples.items()}
+    # the same figures from the odd and from the even rounds, for the noise estimate
+    figures["halves"] = [{name: fastest(s[half::2]) for name, s in samples.items()} for half in (0, 1)]
+    return figures
 
 
 def run_case(case, ns, setup, rounds):
@@ -107,6 +110,7 @@ def operations(pattern, rounds):
 def frame(rounds):
     ns, setup, statements = cases.frame_statements()
     figures = measure(statements, setup, ns, rounds)
+    figures.pop("halves")
     loop = measure({"empty loop": "pass"}, "pass", ns, rounds)["empty loop"]
     return figures, loop
 
