@@ -88,7 +88,11 @@ PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept {
         PyUnstable_Type_AssignVersionTag(type);  // so that the answer can be remembered
     }
     unsigned int version = type->tp_version_tag;
-    if (version != 0) methods[slot(version, reinterpret_cast<uintptr_t>(name), method_bits)] = {version, name, found};
+    if (version != 0) {
+        MethodEntry* pair = &methods[slot(version, reinterpret_cast<uintptr_t>(name), method_bits)];
+        pair[1] = pair[0];  // the newest first, the one before it kept
+        pair[0] = MethodEntry{version, name, found};
+    }
     return found;
 }
 
@@ -102,9 +106,10 @@ ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept {
     Py_XDECREF(found);  // still held by the dictionary
     // The module type is immutable, so whether it defines the name never changes.
     bool on_module_type = _PyType_Lookup(&PyModule_Type, name) != nullptr;
-    ItemEntry& entry = items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
-    entry = ItemEntry{epoch, dict, name, found, on_module_type};
-    return &entry;
+    ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
+    if (pair[0].epoch == epoch) pair[1] = pair[0];  // the newest first, a valid one before it kept
+    pair[0] = ItemEntry{epoch, dict, name, found, on_module_type};
+    return &pair[0];
 }
 
 }  // namespace cm::lookup

@@ -12,8 +12,11 @@ namespace cm {
 
 namespace lookup {
 
+// The first of the two slots (a pair) where the entry for (a, b) may be: two keys that
+// meet in one slot, and are used by turns, both stay remembered.
 inline unsigned int slot(uintptr_t a, uintptr_t b, unsigned int bits) {
-    return static_cast<unsigned int>((a >> 4) ^ (b >> 4) ^ (b >> 13)) & ((1u << bits) - 1);
+    uint64_t h = (static_cast<uint64_t>(a) * 0x9E3779B97F4A7C15u) ^ static_cast<uint64_t>(b);
+    return static_cast<unsigned int>((h * 0x9E3779B97F4A7C15u) >> (64 - bits)) & ~1u;
 }
 
 // Methods on types, by type version: a type that changes gets a new version tag, and
@@ -35,14 +38,15 @@ struct ItemEntry {
     PyObject* value;      // borrowed from the dictionary; nullptr: the name is not there
     bool on_module_type;  // the module type defines the name: module.name finds that first
 };
-inline constexpr unsigned int item_bits = 8;
+inline constexpr unsigned int item_bits = 9;
 extern ItemEntry items[1u << item_bits];
 extern uint64_t epoch;
 ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept;
 
 inline ItemEntry* item(PyObject* dict, PyObject* name) noexcept {
-    ItemEntry& entry = items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
-    if (entry.epoch == epoch && entry.dict == dict && entry.name == name) return &entry;
+    ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
+    for (int i = 0; i < 2; i++)
+        if (pair[i].epoch == epoch && pair[i].dict == dict && pair[i].name == name) return &pair[i];
     return item_missed(dict, name);
 }
 
@@ -55,9 +59,10 @@ inline ItemEntry* item(PyObject* dict, PyObject* name) noexcept {
 // attribute up as usual. Borrowed; never fails.
 inline PyObject* unbound_method(PyObject* self, PyObject* name) noexcept {
     unsigned int version = Py_TYPE(self)->tp_version_tag;
-    const lookup::MethodEntry& entry =
-        lookup::methods[lookup::slot(version, reinterpret_cast<uintptr_t>(name), lookup::method_bits)];
-    if (version != 0 && entry.version == version && entry.name == name) return entry.function;
+    const lookup::MethodEntry* pair =
+        &lookup::methods[lookup::slot(version, reinterpret_cast<uintptr_t>(name), lookup::method_bits)];
+    for (int i = 0; i < 2; i++)
+        if (version != 0 && pair[i].version == version && pair[i].name == name) return pair[i].function;
     return lookup::unbound_method_missed(self, name);
 }
 
