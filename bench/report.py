@@ -86,14 +86,18 @@ def ns(value):
 
 
 def flags(case, figures):
-    """'!' marks a ratio above its target."""
+    """'!' marks a ratio above its target by more than the noise, '~' one above it by less."""
     op = case.op
     pure = figures["module"] / figures["pure"]
     inline = figures["module"] / figures["inline"]
-    bad_pure = "!" if pure > pure_target(op) else " "
-    target = inline_target(op)
-    bad_inline = "!" if target is not None and inline > target else " "
-    return pure, bad_pure, inline, bad_inline
+    spread = noise(figures)
+
+    def mark(ratio, target):
+        if target is None or ratio <= target:
+            return " "
+        return "!" if ratio > target + spread else "~"
+
+    return pure, mark(pure, pure_target(op)), inline, mark(inline, inline_target(op))
 
 
 def operation_line(case, figures):
@@ -103,17 +107,22 @@ def operation_line(case, figures):
 
 
 def summary_text(rows):
-    missed = []
+    missed, near = [], []
     for case, figures in rows:
         if figures is None:
             continue
         pure, bad_pure, inline, bad_inline = flags(case, figures)
-        if bad_pure == "!":
-            missed.append(f"{case.name}: module/pure {pure:.2f} > {pure_target(case.op)}")
-        if bad_inline == "!":
-            missed.append(f"{case.name}: module/inline {inline:.2f} > {inline_target(case.op)}")
+        for bad, text in ((bad_pure, f"{case.name}: module/pure {pure:.2f} > {pure_target(case.op)}"),
+                          (bad_inline, f"{case.name}: module/inline {inline:.2f} > {inline_target(case.op)}")):
+            if bad == "!":
+                missed.append(text)
+            elif bad == "~":
+                near.append(text)
+    lines = ["targets missed (marked !, by more than the noise):"] + [f"  {m}" for m in missed] if missed else [
+        "every target met, or missed by less than the noise"]
+    if near:
+        lines += ["above the target by less than the noise (marked ~):"] + [f"  {m}" for m in near]
     skipped = [case.name for case, figures in rows if figures is None]
-    lines = ["targets missed (marked !):"] + [f"  {m}" for m in missed] if missed else ["every target met"]
     if skipped:
         lines.append("not measured (no body yet): " + ", ".join(skipped))
     return "\n".join(lines)
@@ -129,7 +138,7 @@ def operations_markdown(rows):
             lines.append(f"| {case.name} | not implemented yet | | | | | |")
             continue
         pure, bad_pure, inline, bad_inline = flags(case, figures)
-        mark = lambda bad: " **(!)**" if bad == "!" else ""  # noqa: E731
+        mark = lambda bad: {"!": " **(!)**", "~": " (~)"}.get(bad, "")  # noqa: E731
         lines.append(
             f"| {case.name} | {ns(figures['module'])} | {ns(figures['pure'])} | {ns(figures['inline'])} "
             f"| {pure:.2f}{mark(bad_pure)} | {inline:.2f}{mark(bad_inline)} | {noise(figures):.3f} |")
