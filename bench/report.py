@@ -189,23 +189,18 @@ def scaling_markdown(rows, plot):
     ops = list(dict.fromkeys(op for op, _, _ in rows))
     sizes = list(dict.fromkeys(size for _, size, _ in rows))
     table = {(op, size): f for op, size, f in rows}
-    lines = [f"![module/inline and module/pure against input size]({plot})", "",
-             "module/inline (module/pure in brackets):", "",
-             "| size | " + " | ".join(ops) + " |", "|---|" + "---:|" * len(ops)]
-    for size in sizes:
-        cells = []
-        for op in ops:
-            f = table.get((op, size))
-            cells.append(f"{f['module'] / f['inline']:.2f} ({f['module'] / f['pure']:.2f})" if f else "")
-        lines.append(f"| {size_text(size)} | " + " | ".join(cells) + " |")
-    lines += ["", "ns per call (module / inline):", "", "| size | " + " | ".join(ops) + " |",
-              "|---|" + "---:|" * len(ops)]
-    for size in sizes:
-        cells = []
-        for op in ops:
-            f = table.get((op, size))
-            cells.append(f"{ns(f['module'])} / {ns(f['inline'])}" if f else "")
-        lines.append(f"| {size_text(size)} | " + " | ".join(cells) + " |")
+
+    def size_table(title, cell):
+        lines = ["", title, "", "| size | " + " | ".join(ops) + " |", "|---|" + "---:|" * len(ops)]
+        for size in sizes:
+            cells = [cell(table[op, size]) if (op, size) in table else "" for op in ops]
+            lines.append(f"| {size_text(size)} | " + " | ".join(cells) + " |")
+        return lines
+
+    lines = [f"![module/inline and module/pure against input size]({plot})"]
+    lines += size_table("module/inline (module/pure in brackets):",
+                        lambda f: f"{f['module'] / f['inline']:.2f} ({f['module'] / f['pure']:.2f})")
+    lines += size_table("ns per call (module / inline):", lambda f: f"{ns(f['module'])} / {ns(f['inline'])}")
     return "\n".join(lines)
 
 
