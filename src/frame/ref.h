@@ -22,8 +22,9 @@ struct Raised {};
 
 [[noreturn]] inline void raised() { throw Raised{}; }
 
-// callable(*args), the result checked as the interpreter checks the calls it makes
-// itself: a failure without an exception set becomes SystemError.
+// callable(*args) through the callee's own vectorcall function, as the interpreter's
+// specialised calls do: no thread-state read, and a result is taken as it is; a failure
+// without an exception set still becomes SystemError, as PyObject_Vectorcall makes it.
 inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     vectorcallfunc function = PyVectorcall_Function(callable);
     if (function == nullptr) return PyObject_Vectorcall(callable, args, nargsf, kwnames);
