@@ -1,15 +1,17 @@
 """Remembered look-ups: module globals, module attributes and methods found on a type
 are answered from tables, and every change is seen at the very next call."""
 
+import builtins
 import hashlib
 import types
 
 import pytest
 
+import crypt_main
 from conftest import DELETE, module_global, raises_at
 from crypt_main import m_crypt
 
-import crypt_main
+MD5_ABC = hashlib.md5(b"abc").hexdigest()
 
 
 class FakeHash:
@@ -35,8 +37,7 @@ def test_a_changed_module_attribute_is_seen_at_the_next_call(name, monkeypatch):
     monkeypatch.setattr(hashlib, name, FakeHash)
     assert getattr(m_crypt, name)("abc", "lower") == "fake:abc"
     monkeypatch.delattr(hashlib, name)
-    raises_at(AttributeError, lambda: getattr(m_crypt, name)("abc", "lower"),
-              (name, 111 if name == "md5" else 198))
+    raises_at(AttributeError, lambda: getattr(m_crypt, name)("abc", "lower"), (name, 111 if name == "md5" else 198))
     monkeypatch.undo()
     assert getattr(m_crypt, name)("abc", "lower") == getattr(hashlib, name)(b"abc").hexdigest()
 
@@ -45,25 +46,29 @@ def test_a_rebound_or_deleted_global_is_seen_at_the_next_call():
     m_crypt.md5("warm", "lower")
     with module_global("hashlib", fake_hashlib()):
         assert m_crypt.md5("abc", None) == "fake:abc"
-    assert m_crypt.md5("abc", None) == hashlib.md5(b"abc").hexdigest()
+    assert m_crypt.md5("abc", None) == MD5_ABC
     with module_global("hashlib", DELETE):
         raises_at(NameError, lambda: m_crypt.md5("abc", None), ("md5", 111), match="name 'hashlib' is not defined")
-    assert m_crypt.md5("abc", None) == hashlib.md5(b"abc").hexdigest()
+    assert m_crypt.md5("abc", None) == MD5_ABC
 
 
 def test_a_global_found_in_builtins_gives_way_to_a_module_global():
     with module_global("hashlib", DELETE):
-        import builtins
-
         builtins.hashlib = fake_hashlib()
         try:
             assert m_crypt.md5("abc", None) == "fake:abc"
             with module_global("hashlib", hashlib):
-                assert m_crypt.md5("abc", None) == hashlib.md5(b"abc").hexdigest()
+                assert m_crypt.md5("abc", None) == MD5_ABC
             builtins.hashlib = types.SimpleNamespace(md5=lambda: FakeHash())
             assert m_crypt.md5("xyz", None) == "fake:xyz"
         finally:
             del builtins.hashlib
+
+
+def test_str_is_the_builtin_type_not_a_global():
+    with module_global("str", None):
+        assert m_crypt.base64_decrypt(m_crypt.base64("é")) == "é"
+        assert m_crypt.php_decrypt(m_crypt.php("é", "key", "0" * 16, True), "key", "0" * 16, True) == "é"
 
 
 class Key:
@@ -80,13 +85,13 @@ def test_a_namespace_with_a_key_that_is_not_text_is_looked_up_as_usual():
     namespace = crypt_main.__dict__
     namespace[Key()] = None
     try:
-        assert m_crypt.md5("abc", None) == hashlib.md5(b"abc").hexdigest()
+        assert m_crypt.md5("abc", None) == MD5_ABC
         with module_global("hashlib", fake_hashlib()):
             assert m_crypt.md5("abc", None) == "fake:abc"
     finally:
         for key in [k for k in namespace if isinstance(k, Key)]:
             del namespace[key]
-    assert m_crypt.md5("abc", None) == hashlib.md5(b"abc").hexdigest()
+    assert m_crypt.md5("abc", None) == MD5_ABC
 
 
 def test_a_module_subclass_answers_through_its_type():
@@ -101,34 +106,33 @@ def test_a_module_subclass_answers_through_its_type():
         assert m_crypt.md5("abc", None) == "fake:abc"
 
 
-class Text(str):
-    __slots__ = ()  # no instance dictionary: the method is found on the type alone
-
-    def encode(self, encoding):
-        return b"first"
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
 
 
 def test_a_method_changed_on_the_type_is_seen_at_the_next_call():
+    class Text(str):
+        __slots__ = ()  # no instance dictionary: the method is found on the type alone
+
+        def encode(self, encoding):
+            return b"first"
+
     value = Text("abc")
-    assert m_crypt.sha256(value, None) == hashlib.sha256(b"first").hexdigest()
+    assert m_crypt.sha256(value, None) == sha256(b"first")
     Text.encode = lambda self, encoding: b"second"
-    try:
-        assert m_crypt.sha256(value, None) == hashlib.sha256(b"second").hexdigest()
-        del Text.encode  # str.encode again
-        assert m_crypt.sha256(value, None) == hashlib.sha256(b"abc").hexdigest()
-    finally:
-        Text.encode = lambda self, encoding: b"first"
-
-
-class Shadowed(str):
-    pass
+    assert m_crypt.sha256(value, None) == sha256(b"second")
+    del Text.encode  # str.encode again
+    assert m_crypt.sha256(value, None) == sha256(b"abc")
 
 
 def test_an_instance_attribute_shadows_the_method_of_the_type():
+    class Shadowed(str):
+        pass
+
     value = Shadowed("abc")
-    assert m_crypt.sha256(value, None) == hashlib.sha256(b"abc").hexdigest()
+    assert m_crypt.sha256(value, None) == sha256(b"abc")
     value.encode = lambda encoding: b"own"
-    assert m_crypt.sha256(value, None) == hashlib.sha256(b"own").hexdigest()
+    assert m_crypt.sha256(value, None) == sha256(b"own")
 
 
 def test_a_method_that_takes_itself_off_its_type_while_running():
@@ -139,5 +143,5 @@ def test_a_method_that_takes_itself_off_its_type_while_running():
             del Vanishing.encode  # drops the type's reference to this very function
             return b"once"
 
-    assert m_crypt.sha256(Vanishing("abc"), None) == hashlib.sha256(b"once").hexdigest()
-    assert m_crypt.sha256(Vanishing("abc"), None) == hashlib.sha256(b"abc").hexdigest()
+    assert m_crypt.sha256(Vanishing("abc"), None) == sha256(b"once")
+    assert m_crypt.sha256(Vanishing("abc"), None) == sha256(b"abc")

@@ -3,6 +3,7 @@
 import builtins
 import inspect
 import pickle
+import pydoc
 
 import pytest
 
@@ -60,77 +61,43 @@ def test_class_namespace_in_table_order():
 
 
 @pytest.mark.parametrize("name", METHODS)
-def test_function_attributes(name):
-    plain, params, defaults, _, _, doc = METHODS[name]
+def test_function_code_signature_and_binding(name):
+    plain, params, defaults, local_names, line, doc = METHODS[name]
     f = function(name)
-    assert f.__name__ == name
-    assert f.__qualname__ == "_Crypt." + name
-    assert f.__module__ == "crypt_main"
-    assert f.__doc__ == doc
-    assert f.__defaults__ == defaults
-    assert f.__kwdefaults__ is None
-    assert f.__globals__ is crypt_main.__dict__
+    assert (f.__name__, f.__qualname__, f.__module__, f.__doc__) == (name, "_Crypt." + name, "crypt_main", doc)
+    assert f.__defaults__ == defaults and f.__kwdefaults__ is None and f.__globals__ is crypt_main.__dict__
     if defaults:
         assert all(type(d) is type(e) for d, e in zip(f.__defaults__, defaults))
-
-
-@pytest.mark.parametrize("name", METHODS)
-def test_introspection_code(name):
-    _, params, _, local_names, line, _ = METHODS[name]
-    code = function(name).__code__
-    assert code.co_varnames == tuple(params.split() + local_names.split())
-    assert code.co_argcount == len(params.split())
-    assert code.co_posonlyargcount == code.co_kwonlyargcount == 0
+    parameters = params.split()
+    code = f.__code__
+    assert code.co_varnames == tuple(parameters + local_names.split())
+    assert (code.co_argcount, code.co_posonlyargcount, code.co_kwonlyargcount) == (len(parameters), 0, 0)
     assert code.co_firstlineno == line
 
+    n = len(parameters) - len(defaults or ())
+    shown = parameters[:n] + [f"{p}={d!r}" for p, d in zip(parameters[n:], defaults or ())]
+    assert str(inspect.signature(f)) == f"({', '.join(shown)})"
+    assert str(inspect.signature(getattr(m_crypt, name))) == f"({', '.join(shown[1:] if plain else shown)})"
 
-@pytest.mark.parametrize("name", METHODS)
-def test_signature(name):
-    plain, params, defaults, _, _, _ = METHODS[name]
-    parameters = params.split()
-    defaults = defaults or ()
-    shown = parameters[: len(parameters) - len(defaults)] + [
-        f"{p}={d!r}" for p, d in zip(parameters[len(parameters) - len(defaults):], defaults)]
-    assert str(inspect.signature(function(name))) == f"({', '.join(shown)})"
-    through_instance = shown[1:] if plain else shown
-    assert str(inspect.signature(getattr(m_crypt, name))) == f"({', '.join(through_instance)})"
-
-
-def test_token_signature_as_documented():
-    assert str(inspect.signature(m_crypt.token)) == "(data, key, exp_time=86400, issuer='Tarvex')"
-
-
-@pytest.mark.parametrize("name", METHODS)
-def test_static_and_plain_binding(name):
-    plain = METHODS[name][0]
-    f = function(name)
+    assert getattr(_Crypt, name) is f
     if plain:
         assert _Crypt.__dict__[name] is f
-        assert getattr(_Crypt, name) is f
         bound = getattr(m_crypt, name)
         assert bound.__self__ is m_crypt and bound.__func__ is f
     else:
-        assert type(_Crypt.__dict__[name]) is staticmethod
-        assert getattr(_Crypt, name) is f
-        assert getattr(m_crypt, name) is f
+        assert type(_Crypt.__dict__[name]) is staticmethod and getattr(m_crypt, name) is f
 
 
-def test_help_lists_every_method_with_its_docstring():
-    text = pydoc_text(m_crypt)
+def test_help_lists_every_public_method_with_its_docstring():
+    text = pydoc.render_doc(m_crypt, renderer=pydoc.plaintext)
     for name, (_, _, _, _, _, doc) in METHODS.items():
-        if name == "_add_to_16":  # pydoc hides private names
-            continue
-        assert f"{name}(" in text and doc in text, name
+        assert name == "_add_to_16" or f"{name}(" in text and doc in text, name  # pydoc hides private names
 
 
-def pydoc_text(obj):
-    import pydoc
-    return pydoc.render_doc(obj, renderer=pydoc.plaintext)
-
-
-def test_functions_pickle_by_reference():
+def test_functions_pickle_by_reference_and_show_their_name():
     assert pickle.loads(pickle.dumps(m_crypt.md5)) is m_crypt.md5
     assert pickle.loads(pickle.dumps(m_crypt.php)).__func__ is _Crypt.php
+    assert repr(m_crypt.md5).startswith("<function _Crypt.md5 at ")
 
 
 def test_defaults_are_read_only():
@@ -146,11 +113,4 @@ def test_init_and_construction():
     assert other.md5("abc", "lower") == m_crypt.md5("abc", "lower")
     with pytest.raises(TypeError, match=r"^__init__\(\) takes exactly 1 positional argument \(2 given\)$"):
         _Crypt(1)
-
-
-def test_repr_names_the_method():
-    assert repr(m_crypt.md5).startswith("<function _Crypt.md5 at ")
-
-
-def test_builtins_are_not_shadowed():
     assert crypt_main.__builtins__ is builtins
