@@ -69,6 +69,7 @@ PyObject* function_repr(PyObject* self) {
 PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_function(self)->qualname); }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
     Py_VISIT(as_function(self)->globals);
     Py_VISIT(as_function(self)->code);
     return 0;
@@ -85,9 +86,11 @@ int function_clear(PyObject* self) {
 }
 
 void function_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     function_clear(self);
     PyObject_GC_Del(self);
+    Py_DECREF(type);
 }
 
 PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
@@ -121,22 +124,36 @@ PyMethodDef function_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyTypeObject function_type = [] {
-    PyTypeObject t{PyVarObject_HEAD_INIT(nullptr, 0)};
-    t.tp_name = "crypt_main.function";
-    t.tp_basicsize = sizeof(Function);
-    t.tp_dealloc = function_dealloc;
-    t.tp_vectorcall_offset = offsetof(Function, vectorcall);
-    t.tp_repr = function_repr;
-    t.tp_call = PyVectorcall_Call;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
-    t.tp_traverse = function_traverse;
-    t.tp_clear = function_clear;
-    t.tp_methods = function_methods;
-    t.tp_getset = function_getset;
-    t.tp_descr_get = function_get;
-    return t;
-}();
+PyMemberDef function_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(Function, vectorcall), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+    {Py_tp_methods, function_methods},
+    {Py_tp_members, function_members},
+    {Py_tp_getset, function_getset},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_get)},
+    {0, nullptr},
+};
+
+PyType_Spec function_spec = {
+    "crypt_main.function",
+    sizeof(Function),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR |
+        Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    function_slots,
+};
+
+// Made once and kept for the process. A type made from a spec is either complete or not
+// made at all, so a start-up that failed half-way can simply try again.
+PyTypeObject* function_type = nullptr;
 
 PyObject* new_tuple_of(std::initializer_list<PyObject* Names::*> first, std::initializer_list<PyObject* Names::*> then) {
     PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(first.size() + then.size()));
@@ -174,14 +191,18 @@ void Call::add_traceback() const noexcept {
     }
 }
 
-int ready_function_type() { return PyType_Ready(&function_type); }
+int ready_function_type() {
+    if (function_type == nullptr)
+        function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
+    return function_type == nullptr ? -1 : 0;
+}
 
 PyObject* new_function(const MethodDef& def, PyObject* globals) {
     if (def.body.arity != static_cast<int>(def.params.size()) || def.params.size() > max_params) {
         PyErr_Format(PyExc_SystemError, "crypt_main: the body of %s does not match its parameters", def.name);
         return nullptr;
     }
-    Function* f = PyObject_GC_New(Function, &function_type);
+    Function* f = PyObject_GC_New(Function, function_type);
     if (f == nullptr) return nullptr;
     f->vectorcall = function_vectorcall;
     f->def = &def;
