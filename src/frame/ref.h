@@ -9,6 +9,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <utility>
 
@@ -126,6 +127,35 @@ public:
     template <class Key, class Value>
     void set_item(const Key& key, const Value& value) const {
         if (PyObject_SetItem(p_, ptr(key), ptr(value)) < 0) raised();
+    }
+
+    // a, b, ... = self: iterates self the way unpacking does and takes exactly N items.
+    template <size_t N>
+    std::array<Ref, N> unpack() const {
+        PyObject* it = PyObject_GetIter(p_);
+        if (it == nullptr && PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(p_)->tp_iter == nullptr &&
+            !PySequence_Check(p_)) {
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(p_)->tp_name);
+        }
+        Ref iterator = steal(it);
+        std::array<Ref, N> items;
+        for (size_t i = 0; i < N; ++i) {
+            PyObject* item = PyIter_Next(iterator.p_);
+            if (item == nullptr) {
+                if (!PyErr_Occurred())
+                    PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", static_cast<Py_ssize_t>(i),
+                                 i == 1 ? "" : "s");
+                raised();
+            }
+            items[i] = Ref(item);
+        }
+        PyObject* extra = PyIter_Next(iterator.p_);
+        if (extra != nullptr) {
+            Py_DECREF(extra);
+            PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", static_cast<Py_ssize_t>(N));
+        }
+        if (PyErr_Occurred()) raised();
+        return items;
     }
 
     static PyObject* ptr(const Ref& r) noexcept { return r.p_; }

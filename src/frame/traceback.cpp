@@ -23,18 +23,20 @@ struct CodeEntry {
 };
 std::vector<CodeEntry> code_cache;  // sorted by (line, function)
 
-PyObject* code_for(std::string_view function, int line) {
+auto find(int line, std::string_view function) {
     auto key = std::make_tuple(line, function);
-    auto it = std::lower_bound(code_cache.begin(), code_cache.end(), key, [](const CodeEntry& e, const auto& k) {
+    return std::lower_bound(code_cache.begin(), code_cache.end(), key, [](const CodeEntry& e, const auto& k) {
         return std::make_tuple(e.line, std::string_view(e.function)) < k;
     });
-    if (it != code_cache.end() && it->line == line && it->function == function) return it->code;
+}
 
-    if (code_cache.size() == code_cache.capacity()) {
-        auto at = it - code_cache.begin();
-        code_cache.reserve(code_cache.capacity() + 64);  // may throw before anything is made
-        it = code_cache.begin() + at;
-    }
+bool matches(std::vector<CodeEntry>::iterator it, int line, std::string_view function) {
+    return it != code_cache.end() && it->line == line && it->function == function;
+}
+
+PyObject* code_for(std::string_view function, int line) {
+    if (auto it = find(line, function); matches(it, line, function)) return it->code;
+
     std::string name(function);
     PyObject* pending = PyErr_GetRaisedException();
     PyObject* code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(source_file, name.c_str(), line));
@@ -43,6 +45,23 @@ PyObject* code_for(std::string_view function, int line) {
         return nullptr;
     }
     PyErr_SetRaisedException(pending);
+    // Making the code object may have run other Python code, and with it another
+    // thread that filled the same entry: search again.
+    auto it = find(line, function);
+    if (matches(it, line, function)) {
+        Py_DECREF(code);
+        return it->code;
+    }
+    if (code_cache.size() == code_cache.capacity()) {
+        auto at = it - code_cache.begin();
+        try {
+            code_cache.reserve(code_cache.capacity() + 64);
+        } catch (...) {
+            Py_DECREF(code);
+            throw;
+        }
+        it = code_cache.begin() + at;
+    }
     code_cache.insert(it, CodeEntry{line, std::move(name), code});
     return code;
 }
