@@ -42,9 +42,47 @@ def rsa():
     show("rsa_decrypt (hex)", m_crypt.rsa_decrypt(digits, pri_key, hexs=True))
 
 
+def tokens():
+    print("== Signed tokens")
+    key = "a secret of at least thirty-two characters"
+    token = m_crypt.token({"text": TEXT, "n": (1, 2)}, key)
+    show("token", token)
+    show("token_decrypt", m_crypt.token_decrypt(token, key))
+    show("without expiry", m_crypt.token_decrypt(m_crypt.token(TEXT, key, None), key))
+    try:
+        m_crypt.token_decrypt(token, "some other key, also long enough")
+    except Exception as error:
+        show("with another key", error)
+    try:
+        m_crypt.token_decrypt(m_crypt.token(TEXT, key, -10), key)
+    except TimeoutError as error:
+        show("expired", error)
+
+
+def ciphers():
+    print("== Symmetric ciphers")
+    key, iv = "0123456789abcdef", "fedcba9876543210"
+    data = m_crypt.aes_ecb(TEXT, key)
+    show("aes_ecb", data)
+    show("aes_ecb_decrypt", m_crypt.aes_ecb_decrypt(data, key))
+    data = m_crypt.aes_cbc(TEXT, key, iv)
+    show("aes_cbc", data)
+    show("aes_cbc_decrypt", m_crypt.aes_cbc_decrypt(data, key, iv))
+    data = m_crypt.php(TEXT, "secret", iv)
+    show("php", data)
+    show("php_decrypt", m_crypt.php_decrypt(data, "secret", iv))
+    data = m_crypt.php(TEXT, "secret", iv, True)
+    show("php (Base64)", data)
+    show("php_decrypt (Base64)", m_crypt.php_decrypt(data, "secret", iv, True))
+    show("_add_to_16", m_crypt._add_to_16(TEXT))
+    data = m_crypt.des(TEXT, "12345678")
+    show("des", data)
+    show("des_decrypt", m_crypt.des_decrypt(data, "12345678"))
+
+
 def main():
     print(f"text: {TEXT!r}\n")
-    for section in (digests, encodings, rsa):
+    for section in (digests, encodings, rsa, tokens, ciphers):
         section()
         print()
 

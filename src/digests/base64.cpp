@@ -4,13 +4,6 @@
 
 namespace cm {
 
-namespace {
-
-// The built-in str type itself, called as str(data, encoding="utf-8").
-Ref str_type() { return Ref::borrow(reinterpret_cast<PyObject*>(&PyUnicode_Type)); }
-
-}  // namespace
-
 // base64(value) -> str, without the line feeds that encodebytes puts in
 Ref base64(Call& c, Ref value) {
     c.at(88);

@@ -30,7 +30,7 @@ Ref sha(Call& c, PyObject* constructor, Ref value, const Ref& fmt, int line) {
     Ref result = c.global(N.hashlib).method(constructor);
 
     c.at(line + 1);
-    Ref update = result.attr(N.update);
+    Method update = result.method_attr(N.update);
     Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);
     update.call(data);
 
@@ -51,7 +51,7 @@ Ref md5(Call& c, Ref value, Ref fmt) {
         result.method(N.update, value);
     } else {
         c.at(115);
-        Ref update = result.attr(N.update);
+        Method update = result.method_attr(N.update);
         Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);
         update.call(data);
     }

@@ -1,6 +1,7 @@
 #include "function.h"
 
 #include "binding.h"
+#include "handling.h"
 #include "traceback.h"
 
 #include <cstddef>
@@ -30,12 +31,20 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     Function* f = as_function(self);
     PyObject* slots[max_params];
     Call c(f->def->name, f->def->line);
-    if (bind(f->signature, args, PyVectorcall_NARGS(nargsf), kwnames, slots) < 0) {
-        c.add_traceback();
-        return nullptr;
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    // The common calls need no binding: the body reads the arguments where they are.
+    PyObject* const* bound = args;
+    if (!in_place(f->signature, nargs, kwnames)) {
+        if (bind(f->signature, args, nargs, kwnames, slots) < 0) {
+            c.add_traceback();
+            return nullptr;
+        }
+        bound = slots;
     }
     try {
-        return f->def->body.run(c, slots);
+        return f->def->body.run(c, bound);
+    } catch (const Reraised&) {
+        return nullptr;  // handed back as caught, with its entry of this call
     } catch (const Raised&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();

@@ -9,6 +9,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "lookup.h"
+
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -19,6 +21,20 @@ namespace cm {
 struct Raised {};
 
 [[noreturn]] inline void raised() { throw Raised{}; }
+
+// callable(*args) through the callee's own vectorcall function, as the interpreter's
+// specialised calls do: no thread-state read, and a result is taken as it is; a failure
+// without an exception set still becomes SystemError, as PyObject_Vectorcall makes it.
+inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    vectorcallfunc function = PyVectorcall_Function(callable);
+    if (function == nullptr) return PyObject_Vectorcall(callable, args, nargsf, kwnames);
+    PyObject* result = function(callable, args, nargsf, kwnames);
+    if (result == nullptr && !PyErr_Occurred())
+        PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
+    return result;
+}
+
+class Method;
 
 class Ref {
 public:
@@ -45,14 +61,16 @@ public:
     explicit operator bool() const noexcept { return p_ != nullptr; }
 
     // self.name
-    Ref attr(PyObject* name) const { return steal(PyObject_GetAttr(p_, name)); }
+    Ref attr(PyObject* name) const {
+        if (PyObject* value = module_attribute(p_, name)) return borrow(value);
+        return steal(PyObject_GetAttr(p_, name));
+    }
 
     // self(args...), positional arguments only
     template <class... Args>
     Ref call(const Args&... args) const {
         PyObject* stack[] = {nullptr, ptr(args)...};
-        return steal(PyObject_Vectorcall(p_, stack + 1, sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                         nullptr));
+        return steal(vectorcall(p_, stack + 1, sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
 
     // self(positional..., keyword values...): the last len(kwnames) arguments are passed
@@ -61,25 +79,32 @@ public:
     Ref call_kw(PyObject* kwnames, const Args&... args) const {
         PyObject* stack[] = {nullptr, ptr(args)...};
         size_t npos = sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
-        return steal(PyObject_Vectorcall(p_, stack + 1, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        return steal(vectorcall(p_, stack + 1, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
+
+    // self(*args): the tuple `args` is passed on as it is.
+    Ref call_tuple(PyObject* args) const { return steal(PyObject_Call(p_, args, nullptr)); }
 
     // self.name(args...) the way the interpreter calls a method: the attribute is read
     // and called at once, without a bound-method object in between.
     template <class... Args>
     Ref method(PyObject* name, const Args&... args) const {
-        PyObject* stack[] = {p_, ptr(args)...};
-        return steal(PyObject_VectorcallMethod(name, stack, (1 + sizeof...(Args)) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                               nullptr));
+        PyObject* stack[] = {nullptr, p_, ptr(args)...};
+        return call_method(name, stack, 1 + sizeof...(Args), nullptr);
     }
 
     // self.name(keyword values...): every argument is passed by the names of `kwnames`.
     template <class... Args>
     Ref method_kw(PyObject* name, PyObject* kwnames, const Args&... args) const {
-        PyObject* stack[] = {p_, ptr(args)...};
+        PyObject* stack[] = {nullptr, p_, ptr(args)...};
         size_t npos = 1 + sizeof...(Args) - static_cast<size_t>(PyTuple_GET_SIZE(kwnames));
-        return steal(PyObject_VectorcallMethod(name, stack, npos | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        return call_method(name, stack, npos, kwnames);
     }
+
+    // self.name for a call that follows later, after other steps: what the interpreter
+    // keeps for `self.name(...)` while it evaluates the arguments. A method found on
+    // the type stays unbound, so no bound-method object is made.
+    Method method_attr(PyObject* name) const;
 
     // The interpreter's truth test.
     bool truth() const {
@@ -101,6 +126,10 @@ public:
         if (r < 0) raised();
         return r != 0;
     }
+
+    // int(self), format(self, spec)
+    Ref as_int() const { return steal(PyNumber_Long(p_)); }
+    Ref format(PyObject* spec) const { return steal(PyObject_Format(p_, spec)); }
 
     // len(self)
     Py_ssize_t length() const {
@@ -163,7 +192,61 @@ public:
 
 private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
+
+    // stack[1] is self, stack[2..] the arguments; stack[0] is free for the callee.
+    static Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObject* kwnames) {
+        if (PyObject* function = unbound_method(stack[1], name)) {
+            Ref held = borrow(function);  // the call may take the method off its type
+            return steal(vectorcall(function, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        }
+        if (PyObject* function = module_attribute(stack[1], name)) {
+            Ref held = borrow(function);  // the call may take it out of the module
+            return steal(vectorcall(function, stack + 2, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+        }
+        return steal(PyObject_VectorcallMethod(name, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    }
+
     PyObject* p_ = nullptr;
 };
+
+// self.name looked up and held for a later call (Ref::method_attr): either a function
+// of self's type with self to pass first, or the attribute's value to call as it is.
+class Method {
+public:
+    Method(Ref callable, Ref self) noexcept : callable_(std::move(callable)), self_(std::move(self)) {}
+
+    template <class... Args>
+    Ref call(const Args&... args) const {
+        PyObject* stack[] = {nullptr, self_.get(), Ref::ptr(args)...};
+        constexpr size_t n = sizeof...(Args);
+        PyObject* const* first = self_ ? stack + 1 : stack + 2;
+        size_t nargs = self_ ? n + 1 : n;
+        return Ref::steal(vectorcall(callable_.get(), first, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+
+private:
+    Ref callable_;
+    Ref self_;
+};
+
+inline Method Ref::method_attr(PyObject* name) const {
+    if (PyObject* function = unbound_method(p_, name)) return Method(borrow(function), *this);
+    return Method(attr(name), Ref());
+}
+
+// The built-in str type itself, for str(data, encoding=...): never looked up by name.
+inline Ref str_type() { return Ref::borrow(reinterpret_cast<PyObject*>(&PyUnicode_Type)); }
+
+// {}
+inline Ref new_dict() { return Ref::steal(PyDict_New()); }
+
+// [items...]
+template <class... Items>
+Ref list_of(const Items&... items) {
+    Ref list = Ref::steal(PyList_New(sizeof...(Items)));
+    [[maybe_unused]] Py_ssize_t i = 0;
+    (PyList_SET_ITEM(list.get(), i++, Py_NewRef(Ref::ptr(items))), ...);
+    return list;
+}
 
 }  // namespace cm

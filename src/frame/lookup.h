@@ -1,0 +1,92 @@
+// Remembered look-ups (lookup.cpp): the answers that the interpreter keeps in its
+// specialised instructions, kept here in small tables. The hits are inline; a miss
+// looks the name up, remembers the answer when it can, and returns it.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+
+namespace cm {
+
+namespace lookup {
+
+// The first of the two slots (a pair) where the entry for (a, b) may be: two keys that
+// meet in one slot, and are used by turns, both stay remembered.
+inline unsigned int slot(uintptr_t a, uintptr_t b, unsigned int bits) {
+    uint64_t h = (static_cast<uint64_t>(a) * 0x9E3779B97F4A7C15u) ^ static_cast<uint64_t>(b);
+    return static_cast<unsigned int>((h * 0x9E3779B97F4A7C15u) >> (64 - bits)) & ~1u;
+}
+
+// Methods on types, by type version: a type that changes gets a new version tag, and
+// tags are never reused, so a matching entry's borrowed function is still on the type.
+struct MethodEntry {
+    unsigned int version;
+    PyObject* name;
+    PyObject* function;  // nullptr: look the attribute up as usual
+};
+inline constexpr unsigned int method_bits = 9;
+extern MethodEntry methods[1u << method_bits];
+PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept;
+
+// Names in module namespaces, until any watched namespace changes (the epoch moves on).
+struct ItemEntry {
+    uint64_t epoch;
+    PyObject* dict;
+    PyObject* name;
+    PyObject* value;      // borrowed from the dictionary; nullptr: the name is not there
+    bool on_module_type;  // the module type defines the name: module.name finds that first
+};
+inline constexpr unsigned int item_bits = 9;
+extern ItemEntry items[1u << item_bits];
+extern uint64_t epoch;
+ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept;
+
+inline ItemEntry* item(PyObject* dict, PyObject* name) noexcept {
+    ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
+    for (int i = 0; i < 2; i++)
+        if (pair[i].epoch == epoch && pair[i].dict == dict && pair[i].name == name) return &pair[i];
+    return item_missed(dict, name);
+}
+
+}  // namespace lookup
+
+// The function that `self.name(...)` calls with self as its first argument, when the
+// interpreter would call it that way: `name` is found on the type as a method
+// descriptor (a function, a method of a built-in type) and instances of the type have
+// no dictionary of their own to shadow it. Otherwise nullptr, and the caller looks the
+// attribute up as usual. Borrowed; never fails.
+inline PyObject* unbound_method(PyObject* self, PyObject* name) noexcept {
+    unsigned int version = Py_TYPE(self)->tp_version_tag;
+    const lookup::MethodEntry* pair =
+        &lookup::methods[lookup::slot(version, reinterpret_cast<uintptr_t>(name), lookup::method_bits)];
+    for (int i = 0; i < 2; i++)
+        if (version != 0 && pair[i].version == version && pair[i].name == name) return pair[i].function;
+    return lookup::unbound_method_missed(self, name);
+}
+
+// dict[name] for a module's namespace: 1 with *value borrowed, 0 when the name is not
+// there, -1 when the answer cannot be remembered (a key that is not a str, no
+// dictionary watcher to be had) and the caller looks the name up itself.
+inline int namespace_item(PyObject* dict, PyObject* name, PyObject** value) noexcept {
+    lookup::ItemEntry* entry = lookup::item(dict, name);
+    if (entry == nullptr) return -1;
+    *value = entry->value;
+    return entry->value != nullptr;
+}
+
+// module.name for a plain module whose dictionary holds the name and whose type does
+// not define it; otherwise nullptr, and the caller looks the attribute up as usual.
+// Borrowed; never fails.
+inline PyObject* module_attribute(PyObject* module, PyObject* name) noexcept {
+    // A plain module looks a name up on its type first (where a data descriptor would
+    // win) and then in its dictionary; for a name that the module type does not define,
+    // the dictionary alone answers.
+    if (!PyModule_CheckExact(module)) return nullptr;
+    lookup::ItemEntry* entry = lookup::item(PyModule_GetDict(module), name);
+    if (entry == nullptr || entry->on_module_type) return nullptr;
+    return entry->value;
+}
+
+}  // namespace cm

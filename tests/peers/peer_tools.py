@@ -1,0 +1,34 @@
+"""Finding and running the programs that the peer tests talk to."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+
+import pytest
+
+HERE = pathlib.Path(__file__).parent
+README = HERE.parent.parent / "README.md"
+
+
+def program(name, package):
+    """The path of `name`; skips the test when it is missing (fails under CI, where
+    `make peers` installs it, so that a broken install cannot pass as a skip)."""
+    path = shutil.which(name)
+    if path is None:
+        message = f"{name} not installed (Debian package {package}; `make peers` installs it as root)"
+        if os.environ.get("CI"):
+            pytest.fail(message)
+        pytest.skip(message)
+    return path
+
+
+def run(command, stdin=b""):
+    """Runs `command` and returns its standard output as bytes; a failure shows its stderr."""
+    done = subprocess.run(command, input=stdin, capture_output=True, timeout=60)
+    assert done.returncode == 0, f"{command} failed: {done.stderr.decode(errors='replace')}"
+    return done.stdout
+
+
+def readme_text():
+    return README.read_text(encoding="utf-8")

@@ -1,0 +1,174 @@
+"""The openssl command line as the peer of AES-ECB, AES-CBC, DES-ECB and RSA (PKCS#1 v1.5).
+
+OpenSSL pads and unpads by itself here (PKCS#7 for the block ciphers, and `openssl enc -d`
+refuses a wrong padding), so these check the module's padding as well as its ciphers. The
+command lines are the recipes shown in the README, with its placeholders filled in.
+"""
+
+import os
+import re
+import subprocess
+
+import pytest
+import rsa
+
+from conftest import m
+from peer_tools import program, readme_text, run
+
+# The recipes, exactly as the README writes them (placeholders in braces).
+ENC_DECRYPT = "openssl enc -d -{cipher} -K {key_hex}"
+ENC_ENCRYPT = "openssl enc -{cipher} -K {key_hex}"
+IV_OPTION = " -iv {iv_hex}"
+LEGACY = " -provider legacy -provider default"  # OpenSSL 3 keeps DES in its legacy provider
+RSA_DECRYPT = "openssl pkeyutl -decrypt -inkey private.pem -pkeyopt rsa_padding_mode:pkcs1"
+RSA_ENCRYPT = "openssl pkeyutl -encrypt -pubin -inkey public.pem -pkeyopt rsa_padding_mode:pkcs1"
+README_PLACEHOLDERS = {"key_hex": "$KEY_HEX", "iv_hex": "$IV_HEX"}
+
+TEXTS = {
+    "ascii": "hello, world",
+    "one-block": "0123456789abcdef",  # a whole block of padding follows
+    "utf8": "中文测试：你好，世界",
+    "empty": "",
+}
+AES_KEYS = {
+    "aes128": "0123456789abcdef",
+    "aes128-utf8": "密钥密钥abcd",  # 4 three-byte characters and 4 ASCII: 16 bytes
+    "aes192": "0123456789abcdefghijklmn",
+    "aes256": "0123456789abcdefghijklmnopqrstuv",
+}
+IV = "中文向量abcd"  # 16 UTF-8 bytes
+
+
+@pytest.fixture(scope="module")
+def openssl():
+    return program("openssl", "openssl")
+
+
+def enc(openssl, template, cipher, key, iv=None, legacy=False):
+    """The argument list of an `openssl enc` recipe for text key and IV (hex of their UTF-8)."""
+    line = template + (IV_OPTION if iv is not None else "") + (LEGACY if legacy else "")
+    fields = {"cipher": cipher, "key_hex": key.encode().hex(), "iv_hex": iv.encode().hex() if iv else ""}
+    return [openssl] + line.format(**fields).split()[1:]
+
+
+def aes_cases():
+    cases = []
+    for mode in ("ecb", "cbc"):
+        for key_id, key in AES_KEYS.items():
+            for text_id, text in TEXTS.items():
+                cases.append(pytest.param(mode, key, text, id=f"{mode}-{key_id}-{text_id}"))
+    return cases
+
+
+AES_CASES = aes_cases()
+
+
+def aes_cipher(mode, key):
+    return f"aes-{len(key.encode()) * 8}-{mode}"
+
+
+def module_aes(mode, direction):
+    if mode == "ecb":
+        return (lambda t, k: m.aes_ecb(t, k)) if direction == "encrypt" else (lambda c, k: m.aes_ecb_decrypt(c, k))
+    return (lambda t, k: m.aes_cbc(t, k, IV)) if direction == "encrypt" else (lambda c, k: m.aes_cbc_decrypt(c, k, IV))
+
+
+@pytest.mark.parametrize(("mode", "key", "text"), AES_CASES)
+def test_openssl_opens_aes(openssl, mode, key, text):
+    ciphertext = module_aes(mode, "encrypt")(text, key)
+    command = enc(openssl, ENC_DECRYPT, aes_cipher(mode, key), key, IV if mode == "cbc" else None)
+    assert run(command, ciphertext) == text.encode()
+
+
+@pytest.mark.parametrize(("mode", "key", "text"), AES_CASES)
+def test_module_opens_openssl_aes(openssl, mode, key, text):
+    command = enc(openssl, ENC_ENCRYPT, aes_cipher(mode, key), key, IV if mode == "cbc" else None)
+    ciphertext = run(command, text.encode())
+    assert module_aes(mode, "decrypt")(ciphertext, key) == text
+
+
+@pytest.fixture(scope="module")
+def des_legacy(openssl):
+    """Whether `openssl enc` needs the legacy provider for DES (OpenSSL 3 does), checked to work."""
+    version = run([openssl, "version"]).decode()
+    if not re.match(r"OpenSSL [3-9]", version):
+        return False
+    probe = subprocess.run([openssl, "list", "-providers"] + LEGACY.split(), capture_output=True)
+    if probe.returncode != 0:
+        message = f"{version.strip()} has no legacy provider, which DES needs"
+        if os.environ.get("CI"):
+            pytest.fail(message)
+        pytest.skip(message)
+    return True
+
+
+DES_KEYS = {"ascii": "12345678", "utf8": "密钥ab"}  # both 8 UTF-8 bytes
+
+
+@pytest.mark.parametrize("text", TEXTS.values(), ids=TEXTS.keys())
+@pytest.mark.parametrize("key", DES_KEYS.values(), ids=DES_KEYS.keys())
+def test_des_both_ways(openssl, des_legacy, key, text):
+    opened = run(enc(openssl, ENC_DECRYPT, "des-ecb", key, legacy=des_legacy), m.des(text, key))
+    assert opened == text.encode()
+    made = run(enc(openssl, ENC_ENCRYPT, "des-ecb", key, legacy=des_legacy), text.encode())
+    assert m.des_decrypt(made, key) == text
+
+
+@pytest.fixture(scope="module", params=["rsa_keys", "openssl"])
+def key_files(request, openssl, tmp_path_factory):
+    """A key pair as python-rsa objects and as the PEM files that openssl reads: made by
+    rsa_keys(53) and written with python-rsa's save_pkcs1, or made by openssl and loaded."""
+    folder = tmp_path_factory.mktemp(request.param)
+    private, public = folder / "private.pem", folder / "public.pem"
+    if request.param == "rsa_keys":
+        pub, pri = m.rsa_keys(53)
+        private.write_bytes(pri.save_pkcs1())
+        public.write_bytes(pub.save_pkcs1())
+    else:
+        run([openssl, "genrsa", "-traditional", "-out", str(private), "1024"])
+        run([openssl, "rsa", "-in", str(private), "-RSAPublicKey_out", "-out", str(public)])
+        pri = rsa.PrivateKey.load_pkcs1(private.read_bytes())
+        pub = rsa.PublicKey.load_pkcs1(public.read_bytes())
+    return pub, pri, private, public
+
+
+def rsa_command(openssl, template, private, public):
+    line = template.replace("private.pem", str(private)).replace("public.pem", str(public))
+    return [openssl] + line.split()[1:]
+
+
+RSA_TEXTS = dict(TEXTS, longest="x" * 53)  # 53 bytes: the most that a 512-bit key holds
+
+
+@pytest.mark.parametrize("hexs", [False, True], ids=["raw", "hex"])
+@pytest.mark.parametrize("text", RSA_TEXTS.values(), ids=RSA_TEXTS.keys())
+def test_openssl_opens_rsa(openssl, key_files, text, hexs):
+    pub, _, private, public = key_files
+    ciphertext = m.rsa(text, pub, hexs)
+    raw = bytes.fromhex(ciphertext.decode()) if hexs else ciphertext
+    assert run(rsa_command(openssl, RSA_DECRYPT, private, public), raw) == text.encode()
+
+
+@pytest.mark.parametrize("hexs", [False, True], ids=["raw", "hex"])
+@pytest.mark.parametrize("text", RSA_TEXTS.values(), ids=RSA_TEXTS.keys())
+def test_module_opens_openssl_rsa(openssl, key_files, text, hexs):
+    _, pri, private, public = key_files
+    raw = run(rsa_command(openssl, RSA_ENCRYPT, private, public), text.encode())
+    ciphertext = raw.hex().upper() if hexs else raw  # upper-case digits are accepted too
+    assert m.rsa_decrypt(ciphertext, pri, hexs) == text
+
+
+def test_readme_shows_the_command_lines_that_run_here():
+    readme = readme_text()
+    lines = [
+        ENC_DECRYPT.format(cipher="aes-128-ecb", **README_PLACEHOLDERS),
+        (ENC_DECRYPT + IV_OPTION).format(cipher="aes-128-cbc", **README_PLACEHOLDERS),
+        ENC_ENCRYPT.format(cipher="aes-256-ecb", **README_PLACEHOLDERS),
+        (ENC_ENCRYPT + IV_OPTION).format(cipher="aes-256-cbc", **README_PLACEHOLDERS),
+        (ENC_DECRYPT + LEGACY).format(cipher="des-ecb", **README_PLACEHOLDERS),
+        (ENC_ENCRYPT + LEGACY).format(cipher="des-ecb", **README_PLACEHOLDERS),
+        RSA_DECRYPT,
+        RSA_ENCRYPT,
+    ]
+    missing = [line for line in lines if line not in readme]
+    assert not missing

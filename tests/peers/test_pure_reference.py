@@ -1,0 +1,62 @@
+"""The pure-Python class that the benchmarks measure the module against
+(bench/pure_crypt.py) and the inline statements (bench/cases.py) do what the module
+does: same results, same errors. Otherwise the figures would compare different work."""
+
+import binascii
+import os
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
+
+import cases  # noqa: E402
+import pure_crypt  # noqa: E402
+import run  # noqa: E402
+from crypt_main import m_crypt  # noqa: E402
+
+pure = pure_crypt.m_crypt
+KEY = cases.KEY16
+
+
+def setup_module():
+    cases.seeded_rsa_random()
+
+
+def teardown_module():
+    import rsa.randnum
+
+    rsa.randnum.os = os
+
+
+OPERATIONS = cases.operation_cases()
+
+
+@pytest.mark.parametrize("case", OPERATIONS, ids=[c.name for c in OPERATIONS])
+def test_the_three_variants_agree(case):
+    # run.check raises when the results or their types differ
+    assert run.check(case, run.with_args(case)) is None
+
+
+@pytest.mark.parametrize("op, args, error", [
+    ("md5", (1, "lower"), AttributeError),
+    ("sha256", (b"abc", "lower"), AttributeError),
+    ("aes_ecb", ("text", "short key"), ValueError),
+    ("aes_cbc", ("text", KEY, b"0123456789abcdef"), AttributeError),
+    ("aes_ecb_decrypt", (b"x" * 15, KEY), ValueError),
+    ("des", ("text", "7 bytes"), ValueError),
+    ("base64_decrypt", ("abcde",), binascii.Error),
+    ("base64", (b"bytes",), AttributeError),
+    ("md5_hmac", (None, "key"), AttributeError),
+    ("_add_to_16", ("\u20ac\udc80",), UnicodeEncodeError),
+    ("rsa_keys", ("16",), TypeError),
+    ("rsa_decrypt", ("zz", None, True), binascii.Error),
+    ("token_decrypt", ("not a token", "key"), Exception),
+])
+def test_the_same_failures(op, args, error):
+    with pytest.raises(error) as module_error:
+        getattr(m_crypt, op)(*args)
+    with pytest.raises(error) as pure_error:
+        getattr(pure, op)(*args)
+    assert type(module_error.value) is type(pure_error.value)
+    assert str(module_error.value) == str(pure_error.value)
