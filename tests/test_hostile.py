@@ -10,7 +10,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import crypt_main
-from cases import CT_CBC, CT_DES, CT_ECB, CT_PHP, CT_RSA, IV16, KEY8, KEY16, PRI, PUB, TEXT, TOKEN, FakeRsa
+from method_cases import CT_CBC, CT_DES, CT_ECB, CT_PHP, CT_RSA, IV16, KEY8, KEY16, PRI, PUB, TEXT, TOKEN, FakeRsa
 from conftest import FIGURES, module_global
 from crypt_main import _Crypt, m_crypt
 

@@ -5,7 +5,7 @@ import contextlib
 import sys
 import threading
 
-from cases import CASES, FakeRsa, FixedClock, PRI, PUB, TEXT
+from method_cases import CASES, FakeRsa, FixedClock, PRI, PUB, TEXT
 from conftest import FIGURES, module_global
 from crypt_main import m_crypt
 
