@@ -2,6 +2,8 @@
 # make bench: build, then time every operation against the pure-Python class and the
 # inline calls (bench/run.py; writes bench/results.md and bench/scaling.png).
 # make bench-instr: instructions per call under valgrind's callgrind (bench/instr.py).
+# make sanitize: the whole suite against a build with AddressSanitizer and UBSan (.venv-asan).
+# make valgrind: part of the suite under memcheck; fails on any error from the module.
 # Both set up everything on a fresh machine: a CPython 3.13 virtual environment in
 # .venv with the build tools, the test tools and the module's dependencies; make test
 # also installs the programs that tests/peers talks to (php-cli, php-mbstring, openssl)
@@ -17,7 +19,7 @@ BUILT := $(VENV)/.built
 BENCH_DEPS := $(VENV)/.bench-deps
 SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml crypt_main.pyi
 
-.PHONY: all build demo peers test dist bench bench-instr clean
+.PHONY: all build demo peers test dist bench bench-instr sanitize valgrind clean
 
 all: build
 
@@ -45,6 +47,66 @@ peers:
 test: build peers
 	$(PY) -m pytest -q tests
 
+# ---- sanitizers --------------------------------------------------------------------
+# The extension is built with AddressSanitizer and UndefinedBehaviorSanitizer into its own
+# virtual environment; the interpreter is not instrumented, so the ASan runtime is preloaded
+# and PYTHONMALLOC=malloc sends every object through the sanitizer's allocator.
+SAN_CXX := g++
+SAN_VENV := .venv-asan
+SAN_PY := $(SAN_VENV)/bin/python
+SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1
+# PyCryptodome loads its C parts with RTLD_DEEPBIND through cffi, which ASan refuses.
+# The C++ runtime is preloaded too, so that ASan finds the real __cxa_throw for the
+# module's exceptions.
+SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -print-file-name=libstdc++.so)" \
+	PYTHONMALLOC=malloc \
+	PYCRYPTODOME_DISABLE_DEEPBIND=1 \
+	ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=40:abort_on_error=0 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Heavy loops are cut down under the sanitizers (see tests/conftest.py).
+SAN_TESTS ?= tests
+
+$(SAN_PY):
+	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	$(PYTHON) -m venv $(SAN_VENV)
+
+$(SAN_VENV)/.deps: $(SAN_PY) requirements-dev.txt
+	$(SAN_PY) -m pip install -q --upgrade pip
+	$(SAN_PY) -m pip install -q -r requirements-dev.txt
+	touch $@
+
+sanitizer-runtime:
+	@command -v $(SAN_CXX) >/dev/null && test -f "$$($(SAN_CXX) -print-file-name=libasan.so)" && \
+		test -f "$$($(SAN_CXX) -print-file-name=libubsan.so)" || { \
+		apt-get update -q && apt-get install -y -q g++ && \
+		apt-get install -y -q "libgcc-$$($(SAN_CXX) -dumpversion | cut -d. -f1)-dev"; }
+
+$(SAN_VENV)/.built: $(SAN_VENV)/.deps $(SOURCES) | sanitizer-runtime
+	CXX=$(SAN_CXX) $(SAN_PY) -m pip install -q --no-build-isolation \
+		-C cmake.define.CRYPT_MAIN_EXTRA_FLAGS="$(SAN_FLAGS)" .
+	touch $@
+
+sanitize: $(SAN_VENV)/.built
+	$(SAN_ENV) CRYPT_MAIN_SANITIZED=1 $(SAN_VENV)/bin/pytest -q -p no:cacheprovider $(SAN_TESTS)
+
+# ---- valgrind ------------------------------------------------------------------------
+VALGRIND_TESTS ?= tests/test_digests.py tests/test_binding.py tests/test_leaks.py
+VALGRIND_XML := build/valgrind.xml
+
+valgrind-tool:
+	@command -v valgrind >/dev/null || { apt-get update -q && apt-get install -y -q valgrind; }
+
+valgrind: build | valgrind-tool
+	mkdir -p build
+	PYTHONMALLOC=malloc CRYPT_MAIN_SANITIZED=1 valgrind --tool=memcheck --leak-check=full \
+		--errors-for-leak-kinds=definite --xml=yes --xml-file=$(VALGRIND_XML) \
+		$(VENV)/bin/pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
+	$(PY) tools/valgrind-errors $(VALGRIND_XML) crypt_main
+
+.PHONY: sanitizer-runtime valgrind-tool
+
+
 dist: $(DEPS)
 	tools/check-dist $(PYTHON) $(PY)
 
@@ -61,4 +123,4 @@ bench-instr: build
 	$(PY) bench/instr.py --write bench/results.md $(BENCH_ARGS)
 
 clean:
-	rm -rf $(VENV) build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) build dist *.egg-info bench/.build

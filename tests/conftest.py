@@ -1,5 +1,6 @@
 """Helpers shared by the test files."""
 
+import collections
 import contextlib
 import gc
 import sys
@@ -64,3 +65,15 @@ def blocks_growth(call, count, warmup=1000):
     run(count)
     gc.collect()
     return sys.getallocatedblocks() - before
+
+
+# Figures that the reliability tests gather (calls made, examples run, failure points
+# tried), printed at the end of the run.
+FIGURES = collections.Counter()
+
+
+def pytest_terminal_summary(terminalreporter):
+    if FIGURES:
+        terminalreporter.section("reliability figures")
+        for name, value in sorted(FIGURES.items()):
+            terminalreporter.write_line(f"{name}: {value}")

@@ -149,3 +149,47 @@ def test_second_interpreter_sharing_the_gil_is_refused():
                       "interpreter per process.")
     assert out[1].startswith("ImportError |")  # refused by the interpreter before the module runs
     assert out[2] == "900150983cd24fb0d6963f7d28e17f72"
+
+
+# The import statements not covered above, each made to fail alone: a whole module
+# blocked in sys.modules, or a name taken away from the module it comes from (by a
+# stand-in module without it; "from X import Y" also looks for a loaded X.Y, so that
+# entry is hidden as well).
+STAND_IN = """
+    import importlib, types
+    real = importlib.import_module({module!r})
+    stand_in = types.ModuleType({module!r})
+    stand_in.__dict__.update((k, v) for k, v in vars(real).items() if k not in ({name!r}, "__path__", "__spec__"))
+    hidden = sys.modules.pop({module!r} + "." + {name!r}, None)
+    sys.modules[{module!r}] = stand_in
+"""
+RESTORE = """
+    sys.modules[{module!r}] = real
+    if hidden is not None:
+        sys.modules[{module!r} + "." + {name!r}] = hidden
+"""
+
+
+@pytest.mark.parametrize("module, line", [("base64", 12), ("hashlib", 13), ("time", 17)])
+def test_each_blocked_module_fails_at_its_line(module, line):
+    out = run_python(BLOCKED_IMPORT.format(block=f"sys.modules[{module!r}] = None",
+                                           unblock=f"del sys.modules[{module!r}]")).splitlines()
+    name, _, _, ours = out[0].split(" | ")
+    assert name == "ModuleNotFoundError"
+    assert eval(ours) == [("crypt_main.py", "init crypt_main", line)]
+    assert out[1:] == ["False", "900150983cd24fb0d6963f7d28e17f72"]
+
+
+@pytest.mark.parametrize("module, name, line", [
+    ("binascii", "a2b_hex", 18), ("binascii", "b2a_hex", 19), ("Crypto.Cipher", "AES", 25),
+    ("Crypto.Cipher", "DES", 26), ("Crypto.Util.Padding", "pad", 27)])
+def test_each_missing_name_fails_at_its_line(module, name, line):
+    # what the stand-in keeps is loaded first (base64 imports binascii for itself)
+    block = "import base64, Crypto.Cipher.AES, Crypto.Cipher.DES\n" + textwrap.dedent(STAND_IN).format(module=module, name=name)
+    code = BLOCKED_IMPORT.format(block="{block}", unblock="{unblock}")
+    code = textwrap.dedent(code).format(block=block, unblock=textwrap.dedent(RESTORE).format(module=module, name=name))
+    out = run_python(code).splitlines()
+    error, message, _, ours = out[0].split(" | ")
+    assert (error, message) == ("ImportError", f"cannot import name {name}")
+    assert eval(ours) == [("crypt_main.py", "init crypt_main", line)]
+    assert out[1:] == ["False", "900150983cd24fb0d6963f7d28e17f72"]

@@ -1,0 +1,145 @@
+"""Hostile input: arbitrary objects for every parameter of every method, by position
+and by keyword. Each call gives a value or raises an ordinary exception: never a
+crash and never SystemError (which is also what the interpreter raises when a C
+function returns a result with an exception still set, or fails without one)."""
+
+import contextlib
+import math
+
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+import crypt_main
+from method_cases import CT_CBC, CT_DES, CT_ECB, CT_PHP, CT_RSA, IV16, KEY8, KEY16, PRI, PUB, TEXT, TOKEN, FakeRsa
+from conftest import FIGURES, module_global
+from crypt_main import _Crypt, m_crypt
+
+BIG_TEXT = "x" * (16 << 20)  # 16 MiB
+
+
+class Boom(Exception):
+    """What the hostile objects raise."""
+
+
+def boom(*args, **kwargs):
+    raise Boom("hostile")
+
+
+def hostile(name, **members):
+    return type(name, (), members)()
+
+
+class Text(str):
+    pass
+
+
+class Bytes(bytes):
+    pass
+
+
+class BadText(str):
+    def encode(self, *args, **kwargs):
+        raise Boom("encode")
+
+    def __eq__(self, other):
+        raise Boom("eq")
+
+    __hash__ = str.__hash__
+
+
+class BadBytes(bytes):
+    def __len__(self):
+        raise Boom("len")
+
+    def __eq__(self, other):
+        raise Boom("eq")
+
+    __hash__ = bytes.__hash__
+
+
+BAD_BOOL = hostile("BadBool", __bool__=boom)
+LIES = [
+    hostile("EqRaises", __eq__=boom, __hash__=lambda self: 1),
+    hostile("EqWrongType", __eq__=lambda self, other: BAD_BOOL, __hash__=lambda self: 1),
+    BAD_BOOL,
+    hostile("BoolWrongType", __bool__=lambda self: 2),
+    hostile("LenRaises", __len__=boom),
+    hostile("LenWrongType", __len__=lambda self: "3"),
+    hostile("LenNegative", __len__=lambda self: -1),
+    hostile("LenHuge", __len__=lambda self: 1 << 100),
+    hostile("EncodeRaises", encode=boom),
+    hostile("EncodeGivesText", encode=lambda self, *a, **k: "text"),
+    hostile("EncodeGivesNumber", encode=lambda self, *a, **k: 7),
+    hostile("EncodeGivesNone", encode=lambda self, *a, **k: None),
+    hostile("EncodeGivesBytearray", encode=lambda self, *a, **k: bytearray(b"0123456789abcdef")),
+    hostile("EncodeGivesMemoryview", encode=lambda self, *a, **k: memoryview(b"01234567")),
+    hostile("EncodeGivesBadBytes", encode=lambda self, *a, **k: BadBytes(b"0123456789abcdef")),
+    hostile("EncodeGivesBadBool", encode=lambda self, *a, **k: BAD_BOOL),
+    hostile("EncodeNotCallable", encode=3),
+    hostile("IndexRaises", __index__=boom),
+    hostile("IndexWrongType", __index__=lambda self: "1"),
+    hostile("ArithmeticRaises", __add__=boom, __radd__=boom, __mul__=boom, __le__=boom),
+    hostile("ArithmeticGivesBadBool", __add__=lambda self, o: self, __mul__=lambda self, o: self,
+            __le__=lambda self, o: BAD_BOOL),
+    hostile("AttributeRaises", __getattr__=boom),
+    hostile("FillerRaises", _add_to_16=boom),
+    hostile("FillerGivesText", _add_to_16=lambda value: "text"),
+    BadText("0123456789abcdef"),
+    BadBytes(b"0123456789abcdef"),
+    Text("0123456789abcdef"),
+    Bytes(b"01234567"),
+]
+
+SURROGATES = ["\ud800", "ab\udc80cd", "\udfff" * 16, "x\ud800y" * 5]
+VALID = [TEXT, KEY16, KEY8, IV16, "", CT_ECB, CT_CBC, CT_DES, CT_PHP, CT_RSA, CT_RSA.hex(), TOKEN, PUB, PRI,
+         "upper", "lower", True, False, 53, 2048, m_crypt]
+NUMBERS = [None, 0, -1, 1 << 64, -(1 << 200), 0.5, math.nan, math.inf, -math.inf, 3j]
+
+values = st.one_of(
+    st.sampled_from(VALID),
+    st.sampled_from(LIES),
+    st.sampled_from(NUMBERS),
+    st.sampled_from(SURROGATES),
+    st.text(max_size=40),
+    st.binary(max_size=40),
+    st.binary(max_size=40).map(bytearray),
+    st.binary(max_size=40).map(memoryview),
+    st.text(max_size=20).map(Text),
+    st.binary(max_size=20).map(Bytes),
+    st.integers(),
+    st.just(BIG_TEXT),
+)
+
+METHODS = [name for name, attr in vars(_Crypt).items() if callable(getattr(attr, "__func__", attr))]
+
+
+def parameters(name):
+    function = getattr(_Crypt, name)
+    code = function.__code__
+    return function, code.co_varnames[:code.co_argcount], len(function.__defaults__ or ())
+
+
+@pytest.mark.parametrize("name", METHODS)
+@settings(max_examples=100, deadline=None, database=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(data=st.data())
+def test_hostile_arguments(name, data):
+    function, names, optional = parameters(name)
+    count = data.draw(st.integers(len(names) - optional, len(names)), label="passed")
+    arguments = [data.draw(values, label=names[i]) for i in range(count)]
+    positional = data.draw(st.integers(0, count), label="by position")
+    kwargs = dict(zip(names[positional:count], arguments[positional:]))
+    # rsa_keys would make real keys: a stand-in that hands out one small pair.
+    with module_global("rsa", FakeRsa()) if name == "rsa_keys" else contextlib.nullcontext():
+        try:
+            function(*arguments[:positional], **kwargs)
+        except SystemError as e:  # a fault of the module, not of the input
+            raise AssertionError(f"{name}: SystemError {e}") from e
+        except Exception:
+            pass
+    FIGURES["hostile input: examples"] += 1
+
+
+def test_every_method_is_covered():
+    assert set(METHODS) == {name for name in vars(_Crypt) if not name.startswith("__")} | {"__init__"}
+    assert crypt_main.m_crypt is m_crypt
