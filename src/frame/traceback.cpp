@@ -21,7 +21,9 @@ struct CodeEntry {
     std::string function;
     PyObject* code;
 };
-std::vector<CodeEntry> code_cache;  // sorted by (line, function)
+// Sorted by (line, function). Never destroyed: the code objects live as long as the
+// process, and stay reachable from here until its very end.
+std::vector<CodeEntry>& code_cache = *new std::vector<CodeEntry>();
 
 auto find(int line, std::string_view function) {
     auto key = std::make_tuple(line, function);
