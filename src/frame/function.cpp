@@ -151,7 +151,7 @@ PyType_Spec function_spec = {
     function_slots,
 };
 
-// Made once and kept for the process. A type made from a spec is either complete or not
+// Made once and kept for the process. PyType_FromSpec makes a type complete or not
 // made at all, so a start-up that failed half-way can simply try again.
 PyTypeObject* function_type = nullptr;
 
