@@ -28,6 +28,9 @@ int copy_spec_attribute(PyObject* spec, PyObject* dict, const char* attribute, c
     return r;
 }
 
+// The state block of the module as it was before a later import handed the module back.
+void* replaced_state = nullptr;
+
 PyObject* create(PyObject* spec, PyModuleDef*) {
     int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
@@ -39,7 +42,13 @@ PyObject* create(PyObject* spec, PyModuleDef*) {
                         "process.");
         return nullptr;
     }
-    if (process.module != nullptr) return Py_NewRef(process.module);
+    if (process.module != nullptr) {
+        // A later import gets the same module. The interpreter then forgets the module's
+        // state block (and gives it a new one when it runs the execution slot): it is kept
+        // here to be freed there.
+        replaced_state = PyModule_GetState(process.module);
+        return Py_NewRef(process.module);
+    }
 
     PyObject* name = PyObject_GetAttrString(spec, "name");
     if (name == nullptr) return nullptr;
@@ -215,7 +224,12 @@ int run_module(Call& c) {
 
 int exec(PyObject* module) {
     if (process.module != nullptr) {
-        if (process.module == module) return 0;
+        if (process.module == module) {
+            // Freed only if the module no longer points to it.
+            if (replaced_state != nullptr && PyModule_GetState(module) != replaced_state) PyMem_Free(replaced_state);
+            replaced_state = nullptr;
+            return 0;
+        }
         PyErr_SetString(PyExc_RuntimeError,
                         "Module 'crypt_main' has already been imported. Re-initialisation is not supported.");
         return -1;

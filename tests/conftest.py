@@ -3,6 +3,7 @@
 import collections
 import contextlib
 import gc
+import os
 import sys
 import traceback
 
@@ -65,6 +66,15 @@ def blocks_growth(call, count, warmup=1000):
     run(count)
     gc.collect()
     return sys.getallocatedblocks() - before
+
+
+# Set by `make sanitize` and `make valgrind`: the instrumented runs cut the long loops down.
+SANITIZED = os.environ.get("CRYPT_MAIN_SANITIZED") == "1"
+
+
+def scaled(count, divisor=20):
+    """`count`, or a share of it in an instrumented run."""
+    return max(1, count // divisor) if SANITIZED else count
 
 
 # Figures that the reliability tests gather (calls made, examples run, failure points

@@ -11,7 +11,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import crypt_main
 from method_cases import CT_CBC, CT_DES, CT_ECB, CT_PHP, CT_RSA, IV16, KEY8, KEY16, PRI, PUB, TEXT, TOKEN, FakeRsa
-from conftest import FIGURES, module_global
+from conftest import FIGURES, module_global, scaled
 from crypt_main import _Crypt, m_crypt
 
 BIG_TEXT = "x" * (16 << 20)  # 16 MiB
@@ -120,7 +120,7 @@ def parameters(name):
 
 
 @pytest.mark.parametrize("name", METHODS)
-@settings(max_examples=100, deadline=None, database=None,
+@settings(max_examples=scaled(100, 5), deadline=None, database=None,
           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 @given(data=st.data())
 def test_hostile_arguments(name, data):

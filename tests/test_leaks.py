@@ -7,14 +7,16 @@ import sys
 import pytest
 
 from method_cases import CASES
-from conftest import FIGURES
+from conftest import FIGURES, scaled
 
 # A few blocks may move between two counts with the interpreter's own caches.
 SLACK = 10
 
 
 def run(case, count):
-    """Calls `case` `count` times; every call must end as the case says."""
+    """Calls `case` `count` times (fewer in an instrumented run); every call must end
+    as the case says."""
+    count = scaled(count)
     call = case.call
     if case.error is None:
         for _ in range(count):
@@ -55,5 +57,5 @@ def test_no_leak(case):
                 break
         assert growth[-1] <= SLACK, growth
         assert [sys.getrefcount(obj) for obj in watched] == refcounts
-    FIGURES["leak sweep: calls"] += (1 + len(growth)) * case.count + 1
+    FIGURES["leak sweep: calls"] += (1 + len(growth)) * scaled(case.count) + 1
     FIGURES["leak sweep: cases"] += 1

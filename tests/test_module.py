@@ -17,6 +17,7 @@ from Crypto.Cipher import AES, DES
 from Crypto.Util.Padding import pad, unpad
 
 import crypt_main
+from conftest import blocks_growth
 
 
 def test_module_globals():
@@ -59,6 +60,19 @@ def test_reimport_gives_the_same_module():
         sys.modules["crypt_main"] = crypt_main
     assert again is crypt_main and again.m_crypt is m_crypt
     assert importlib.reload(crypt_main) is crypt_main and crypt_main.m_crypt is m_crypt
+
+
+def test_reimport_keeps_no_memory():
+    # Each import after the first hands back the same module, whose state block the
+    # interpreter then replaces: the old one must not stay behind.
+    def reimport():
+        del sys.modules["crypt_main"]
+        try:
+            importlib.import_module("crypt_main")
+        finally:
+            sys.modules["crypt_main"] = crypt_main
+
+    assert blocks_growth(reimport, 2000, warmup=100) < 100
 
 
 def run_python(code):

@@ -7,7 +7,11 @@ Only one allocation fails at a time: when every allocation from some point on fa
 the interpreter itself can loop for ever (entering an exception handler at a large
 code offset needs a new integer)."""
 
+import functools
 import os
+import re
+import shutil
+import signal
 import subprocess
 import sys
 import textwrap
@@ -15,7 +19,7 @@ import textwrap
 import pytest
 
 from method_cases import CASES, PRI, PUB
-from conftest import FIGURES
+from conftest import FIGURES, SANITIZED
 
 testcapi = pytest.importorskip("_testcapi")
 if not hasattr(testcapi, "set_nomemory"):
@@ -109,14 +113,22 @@ INTERPRETER_CRASHES = pytest.mark.xfail(
     reason="the interpreter crashes under failing allocations in PyJWT's Python code", strict=False)
 
 
+# The interpreter's own error paths leak when allocations fail (long multiplication, for
+# one): under the sanitizers the sweeps look for crashes and wrong results, not for leaks.
+SWEEP_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0") if SANITIZED else None
+
+# An instrumented run sweeps the working call of each method only.
+SWEPT = [c for c in CASES if c.kind == "ok"] if SANITIZED else CASES
+
+
 @pytest.mark.parametrize("case", [pytest.param(c, marks=INTERPRETER_CRASHES) if c.method.startswith("token")
-                                  else c for c in CASES], ids=lambda c: c.id)
+                                  else c for c in SWEPT], ids=lambda c: c.id)
 def test_failing_allocations_in_a_call(case):
     # In a process of its own: a crash fails this case alone.
     index = CASES.index(case)
     result = subprocess.run(
         [sys.executable, "-c", f"import test_nomemory as t; print(t.sweep(t.CASES[{index}]))"],
-        cwd=os.path.dirname(__file__), capture_output=True, text=True, timeout=600)
+        cwd=os.path.dirname(__file__), capture_output=True, text=True, timeout=600, env=SWEEP_ENV)
     assert result.returncode == 0, result.stderr[-3000:]
     FIGURES["allocation failures: points in calls"] += int(result.stdout)
     FIGURES["allocation failures: cases"] += 1
@@ -154,11 +166,16 @@ IMPORT_SWEEP = """
 
     k = int(sys.argv[1])
     while True:
+        print("trying", k, flush=True)
         module, error, reached = start_up(k)
         if error is None:
             break
         sys.modules.pop("crypt_main", None)  # as the import system does
         assert not isinstance(error, SystemError) or "_Crypt." not in str(error), (k, error)
+        # When the interpreter cannot make a MemoryError it raises one it keeps for the
+        # purpose, which then holds the traceback (and through it the failed module) until
+        # it is raised again.
+        error.__traceback__ = None
         module = error = None
         k += 1
     # the module that got through works, a later import finds it, no half-built one is left
@@ -171,26 +188,108 @@ IMPORT_SWEEP = """
     print(k, "done" if not reached else "more")
 """
 
+# CPython 3.13.0 itself crashes when the one failing allocation is the growth of a type's
+# dictionary while the type is made: PyDict_SetDefault reports success although the entry
+# was not added, and the next growth of that dictionary reads a missing key. type() alone
+# shows it (CRASHING_TYPE below, run without this module). Start-up makes two types (the
+# method type and _Crypt), so a start-up crash is accepted only where this interpreter is
+# shown to have the fault and only with exactly that stack: a segmentation fault in
+# dictresize while type_ready fills the new type's dictionary.
+CRASHING_TYPE = """
+    import _testcapi
+    for size in range(25):
+        for k in range(400):
+            _testcapi.set_nomemory(k, k + 1)
+            try:
+                type("T", (), {f"a{i}": i for i in range(size)})
+            except MemoryError:
+                pass
+            finally:
+                _testcapi.remove_mem_hooks()
+"""
+FAULT_FRAMES = ("dictresize", "type_ready")
+
+
+def sweep_env():
+    # the same allocations on every run of the same command: no hash randomisation
+    return dict(SWEEP_ENV or os.environ, PYTHONHASHSEED="0")
+
+
+def stack_of_crash(command):
+    """The C stack of the crash of `command`: from the sanitizer's report when it runs
+    under the sanitizers, otherwise from running it again under gdb."""
+    result = subprocess.run(command, capture_output=True, text=True, timeout=600, env=sweep_env())
+    if "AddressSanitizer: SEGV" in result.stderr:
+        return result.stderr
+    if result.returncode != -signal.SIGSEGV:
+        return ""
+    gdb = shutil.which("gdb")
+    if gdb is None:
+        message = "gdb is needed to tell where the interpreter crashed (`make peers` installs it as root)"
+        if os.environ.get("CI"):
+            pytest.fail(message)
+        pytest.skip(message)
+    result = subprocess.run([gdb, "-nx", "-batch", "-ex", "unset environment LINES",
+                             "-ex", "unset environment COLUMNS", "-ex", "run", "-ex", "bt", "--args", *command],
+                            capture_output=True, text=True, timeout=600, env=sweep_env())
+    return result.stdout if "SIGSEGV" in result.stdout else ""
+
+
+def is_the_interpreter_fault(stack):
+    """Whether `stack` shows the fault described above: its frames, innermost first, pass
+    through FAULT_FRAMES in that order."""
+    frames = [line for line in stack.splitlines() if re.match(r"\s*#\d+ ", line)]
+    position = 0
+    for name in FAULT_FRAMES:
+        position = next((i for i in range(position, len(frames)) if re.search(rf"\b{name}\b", frames[i])), None)
+        if position is None:
+            return False
+    return True
+
+
+@functools.cache
+def interpreter_has_the_fault():
+    command = [sys.executable, "-c", textwrap.dedent(CRASHING_TYPE)]
+    return is_the_interpreter_fault(stack_of_crash(command))
+
 
 def sweep_import(start):
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(IMPORT_SWEEP), str(start)],
-                            capture_output=True, text=True, timeout=600)
+    """Start-ups from the `start`-th allocation on, in one process. Returns the last k
+    tried, whether the sweep is done, and whether the process crashed (at that k)."""
+    command = [sys.executable, "-c", textwrap.dedent(IMPORT_SWEEP), str(start)]
+    result = subprocess.run(command, capture_output=True, text=True, timeout=600, env=sweep_env())
+    lines = result.stdout.split("\n")
+    if result.returncode != 0 and lines[-2:-1] and lines[-2].startswith("trying "):
+        k = int(lines[-2].split()[1])
+        stack = stack_of_crash(command)
+        if stack and interpreter_has_the_fault():
+            assert is_the_interpreter_fault(stack), stack[-5000:]
+            return k, False, True
     assert result.returncode == 0, result.stderr[-3000:]
-    k, state = result.stdout.split()
-    return int(k), state == "done"
+    k, state = lines[-2].split()
+    return int(k), state == "done", False
 
 
-@pytest.mark.xfail(strict=True, reason=(
-    "start-up crashes (SIGSEGV in dictresize under PyType_Ready of the function type) once "
-    "earlier start-ups in the process failed on an allocation: not resolved yet"))
 def test_failing_allocations_at_start_up():
     # The k-th allocation of start-up fails, for k = 0, 1, 2, ..., each start-up after
     # a failed one in the same process. One that gets through although an allocation
-    # failed ends its process, and the sweep goes on in a new one.
-    k, done, processes = 0, False, 0
+    # failed ends its process, and the sweep goes on in a new one, as it does after a
+    # crash of the interpreter's own (see above).
+    k, done, processes, crashes = 0, False, 0, 0
     while not done:
-        k, done = sweep_import(k)
+        k, done, crashed = sweep_import(k)
         k += 1
         processes += 1
+        crashes += crashed
     FIGURES["allocation failures: points at start-up"] += k
     FIGURES["allocation failures: start-up processes"] += processes
+    FIGURES["allocation failures: start-up crashes in the interpreter's type()"] += crashes
+
+
+def test_the_interpreter_fault_is_recognised():
+    # The check above must see the fault where the interpreter has it: CPython 3.13.0
+    # crashes on CRASHING_TYPE. A fixed interpreter does not, and then no crash at all is
+    # accepted from the sweep.
+    if sys.version_info[:3] == (3, 13, 0):
+        assert interpreter_has_the_fault()
+    assert not is_the_interpreter_fault("#0 dictresize\n#1 insertdict\n#2 PyDict_SetItem\n#3 _PyEval_EvalFrameDefault")

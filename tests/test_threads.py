@@ -6,11 +6,11 @@ import sys
 import threading
 
 from method_cases import CASES, FakeRsa, FixedClock, PRI, PUB, TEXT
-from conftest import FIGURES, module_global
+from conftest import FIGURES, module_global, scaled
 from crypt_main import m_crypt
 
 THREADS = 8
-CALLS = 10_000
+CALLS = scaled(10_000, 10)
 
 
 def outcome(call):

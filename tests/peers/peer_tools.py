@@ -23,9 +23,14 @@ def program(name, package):
     return path
 
 
+# The environment of the peer programs: in `make sanitize` the sanitizer runtime that is
+# preloaded into Python is not theirs.
+PROGRAM_ENV = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+
+
 def run(command, stdin=b""):
     """Runs `command` and returns its standard output as bytes; a failure shows its stderr."""
-    done = subprocess.run(command, input=stdin, capture_output=True, timeout=60)
+    done = subprocess.run(command, input=stdin, capture_output=True, timeout=60, env=PROGRAM_ENV)
     assert done.returncode == 0, f"{command} failed: {done.stderr.decode(errors='replace')}"
     return done.stdout
 

@@ -13,7 +13,7 @@ import pytest
 import rsa
 
 from conftest import m
-from peer_tools import program, readme_text, run
+from peer_tools import PROGRAM_ENV, program, readme_text, run
 
 # The recipes, exactly as the README writes them (placeholders in braces).
 ENC_DECRYPT = "openssl enc -d -{cipher} -K {key_hex}"
@@ -67,7 +67,7 @@ def des_legacy(openssl):
     version = run([openssl, "version"]).decode()
     if not re.match(r"OpenSSL [3-9]", version):
         return False
-    probe = subprocess.run([openssl, "list", "-providers"] + LEGACY.split(), capture_output=True)
+    probe = subprocess.run([openssl, "list", "-providers"] + LEGACY.split(), capture_output=True, env=PROGRAM_ENV)
     if probe.returncode != 0:
         message = f"{version.strip()} has no legacy provider, which DES needs"
         if os.environ.get("CI"):
