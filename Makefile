@@ -6,8 +6,8 @@
 # make valgrind: part of the suite under memcheck; fails on any error from the module.
 # Both set up everything on a fresh machine: a CPython 3.13 virtual environment in
 # .venv with the build tools, the test tools and the module's dependencies; make test
-# also installs the programs that tests/peers talks to (php-cli, php-mbstring, openssl)
-# with apt-get when they are missing and it runs as root.
+# (and make sanitize) also install the programs that the tests run (php-cli, php-mbstring,
+# openssl, gdb) with apt-get when they are missing and it runs as root.
 # make dist: builds the sdist and the wheel, and installs the wheel into a new venv.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
@@ -62,15 +62,21 @@ SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -
 	PYTHONMALLOC=malloc \
 	PYCRYPTODOME_DISABLE_DEEPBIND=1 \
 	CRYPT_MAIN_SANITIZED=1 \
-	ASAN_OPTIONS=detect_leaks=1:leak_check_at_exit=0:abort_on_error=0 \
+	ASAN_OPTIONS=$(SAN_LEAK_CHECK) \
+	CRYPT_MAIN_CHILD_ASAN_OPTIONS=$(SAN_LEAK_CHECK):fast_unwind_on_malloc=0:malloc_context_size=40 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # LeakSanitizer looks for leaks when a Python process is done but its interpreter is still
 # up (tools/sanitizer/, installed into .venv-asan, does it for pytest and for every Python
 # process that the tests start): CPython 3.13 does not free its interned strings when it
-# exits, so the sanitizer's own check at exit would report each of them. Heavy loops are
-# cut down under the sanitizers (see tests/conftest.py); the programs that tests/peers
-# starts (php, openssl) run without the sanitizer runtime.
+# exits, so the sanitizer's own check at exit would report each of them.
+SAN_LEAK_CHECK := detect_leaks=1:leak_check_at_exit=0
+# The pytest process records short stacks (the fast unwinder stops at the interpreter's
+# first frame), which is what keeps the whole suite fast; the Python processes that the
+# tests start record whole stacks, which the suppressions in tools/lsan.supp need for the
+# packages that they import (tests/conftest.py hands CRYPT_MAIN_CHILD_ASAN_OPTIONS down).
+# Heavy loops are cut down under the sanitizers (see tests/conftest.py); the programs that
+# tests/peers starts (php, openssl) run without the sanitizer runtime.
 SAN_TESTS ?= tests
 
 $(SAN_PY):
@@ -95,7 +101,7 @@ $(SAN_VENV)/.built: $(SAN_VENV)/.deps $(SOURCES) $(wildcard tools/sanitizer/*) |
 		"$$($(SAN_PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')"
 	touch $@
 
-sanitize: $(SAN_VENV)/.built
+sanitize: $(SAN_VENV)/.built peers
 	$(SAN_ENV) $(SAN_VENV)/bin/pytest -q -p no:cacheprovider $(SAN_TESTS)
 
 # ---- valgrind ------------------------------------------------------------------------

@@ -57,5 +57,7 @@ def test_no_leak(case):
                 break
         assert growth[-1] <= SLACK, growth
         assert [sys.getrefcount(obj) for obj in watched] == refcounts
-    FIGURES["leak sweep: calls"] += (1 + len(growth)) * scaled(case.count) + 1
+    calls = (1 + len(growth)) * scaled(case.count) + 1
+    FIGURES["leak sweep: calls"] += calls
+    FIGURES[f"leak sweep: calls of {case.method}"] += calls
     FIGURES["leak sweep: cases"] += 1
