@@ -62,19 +62,13 @@ SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -
 	PYTHONMALLOC=malloc \
 	PYCRYPTODOME_DISABLE_DEEPBIND=1 \
 	CRYPT_MAIN_SANITIZED=1 \
-	ASAN_OPTIONS=$(SAN_LEAK_CHECK) \
-	CRYPT_MAIN_CHILD_ASAN_OPTIONS=$(SAN_LEAK_CHECK):fast_unwind_on_malloc=0:malloc_context_size=40 \
+	ASAN_OPTIONS=detect_leaks=1:leak_check_at_exit=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # LeakSanitizer looks for leaks when a Python process is done but its interpreter is still
 # up (tools/sanitizer/, installed into .venv-asan, does it for pytest and for every Python
 # process that the tests start): CPython 3.13 does not free its interned strings when it
 # exits, so the sanitizer's own check at exit would report each of them.
-SAN_LEAK_CHECK := detect_leaks=1:leak_check_at_exit=0
-# The pytest process records short stacks (the fast unwinder stops at the interpreter's
-# first frame), which is what keeps the whole suite fast; the Python processes that the
-# tests start record whole stacks, which the suppressions in tools/lsan.supp need for the
-# packages that they import (tests/conftest.py hands CRYPT_MAIN_CHILD_ASAN_OPTIONS down).
 # Heavy loops are cut down under the sanitizers (see tests/conftest.py); the programs that
 # tests/peers starts (php, openssl) run without the sanitizer runtime.
 SAN_TESTS ?= tests

@@ -72,11 +72,6 @@ def blocks_growth(call, count, warmup=1000):
 SANITIZED = os.environ.get("CRYPT_MAIN_SANITIZED") == "1"
 
 
-# In `make sanitize` the Python processes that the tests start record whole stacks.
-if SANITIZED and "CRYPT_MAIN_CHILD_ASAN_OPTIONS" in os.environ:
-    os.environ["ASAN_OPTIONS"] = os.environ["CRYPT_MAIN_CHILD_ASAN_OPTIONS"]
-
-
 def scaled(count, divisor=20):
     """`count`, or a share of it in an instrumented run."""
     return max(1, count // divisor) if SANITIZED else count

@@ -110,9 +110,11 @@ def sweep(case):
 # makes functions (a freed code object or traceback is used): PyJWT's does, and the token
 # methods run it. The same sweep over jwt.encode(...) without this module crashes the same
 # way, and so does one over a ten-line function that makes a closure (CRASHING_CLOSURE,
-# test_the_interpreter_crashes_on_its_own below).
+# test_the_interpreter_crashes_on_its_own below). Under the sanitizers, the Rust part of
+# the cryptography package, which PyJWT loads where it is installed, aborts first (a panic
+# on a null object pointer where an allocation failed).
 INTERPRETER_CRASHES = pytest.mark.xfail(
-    reason="the interpreter crashes under failing allocations in PyJWT's Python code", strict=False)
+    reason="the interpreter (or cryptography) crashes under failing allocations in PyJWT's code", strict=False)
 
 
 # The interpreter's own error paths leak when allocations fail (long multiplication, for
@@ -311,7 +313,9 @@ def test_the_interpreter_crashes_on_its_own():
     # interpreter crashes under single failing allocations without the module, and the
     # start-up check recognises the type() fault by its stack (and nothing else by it).
     assert interpreter_has_the_fault()
-    closure = subprocess.run([sys.executable, "-c", textwrap.dedent(CRASHING_CLOSURE)], env=sweep_env(),
+    # run as users run the interpreter: with its own allocator, without the sanitizers
+    plain = {k: v for k, v in sweep_env().items() if k not in ("LD_PRELOAD", "PYTHONMALLOC")}
+    closure = subprocess.run([sys.executable, "-c", textwrap.dedent(CRASHING_CLOSURE)], env=plain,
                              capture_output=True, timeout=600)
-    assert closure.returncode == -signal.SIGSEGV or b"ERROR: AddressSanitizer" in closure.stderr
+    assert closure.returncode == -signal.SIGSEGV
     assert not is_the_interpreter_fault("#0 dictresize\n#1 insertdict\n#2 PyDict_SetItem\n#3 _PyEval_EvalFrameDefault")
