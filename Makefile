@@ -108,7 +108,8 @@ valgrind-tool:
 valgrind: build | valgrind-tool
 	mkdir -p build
 	PYTHONMALLOC=malloc CRYPT_MAIN_SANITIZED=1 valgrind --tool=memcheck --leak-check=full \
-		--errors-for-leak-kinds=definite --xml=yes --xml-file=$(VALGRIND_XML) \
+		--errors-for-leak-kinds=definite --suppressions=tools/valgrind.supp \
+		--xml=yes --xml-file=$(VALGRIND_XML) \
 		$(VENV)/bin/pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 	$(PY) tools/valgrind-errors $(VALGRIND_XML) crypt_main
 
