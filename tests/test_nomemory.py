@@ -264,12 +264,16 @@ def stack_of_crash(command, cwd=None):
     # gdb itself runs without the sanitizer runtime; the program it starts gets it back
     env = sweep_env()
     preload = env.pop("LD_PRELOAD", None)
-    setup = ["unset environment LINES", "unset environment COLUMNS"]
+    # and with the address space laid out at random, as in the run that crashed
+    setup = ["unset environment LINES", "unset environment COLUMNS", "set disable-randomization off"]
     if preload:
         setup.append(f"set environment LD_PRELOAD {preload}")
-    result = subprocess.run([gdb, "-nx", "-batch", *(f"-ex={line}" for line in setup), "-ex=run", "-ex=bt",
-                             "--args", *command], cwd=cwd, capture_output=True, text=True, timeout=600, env=env)
-    return result.stdout if "Program received signal" in result.stdout else ""
+    for _ in range(3):
+        result = subprocess.run([gdb, "-nx", "-batch", *(f"-ex={line}" for line in setup), "-ex=run", "-ex=bt",
+                                 "--args", *command], cwd=cwd, capture_output=True, text=True, timeout=600, env=env)
+        if "Program received signal" in result.stdout:
+            return result.stdout
+    return ""
 
 
 def frames(stack):
