@@ -18,6 +18,7 @@ import textwrap
 
 import pytest
 
+from failing_allocation import with_allocation_failing
 from method_cases import CASES, PRI, PUB
 from conftest import FIGURES, SANITIZED
 
@@ -29,30 +30,15 @@ LIMIT = 20_000  # allocations in one call, at most
 
 
 def attempt(call, k):
-    """Calls `call` with its k-th allocation (from 0) failing. Returns the result, the
-    exception, and whether the failure was reached within the call: if not, a probe
-    allocation after it fails instead. Nothing here allocates while the hook is set
-    but the call and the probe."""
-    result = error = None
-    reached = True
+    """`call` with its k-th allocation failing (see with_allocation_failing)."""
     blinding = [(key.blindfac, key.blindfac_inverse) for key in (PUB, PRI)]
-    testcapi.set_nomemory(k, k + 1)
-    try:
-        result = call()
-    except Exception as e:
-        error = e
-    try:
-        bytearray(64)
-    except MemoryError:
-        reached = False
-    finally:
-        testcapi.remove_mem_hooks()
+    outcome = with_allocation_failing(k, call)
     # python-rsa updates a key's two blinding factors one after the other on every use:
     # a MemoryError between the two leaves the key unusable. That is the package's
     # state, not the module's: it is put back.
     for key, (factor, inverse) in zip((PUB, PRI), blinding):
         key.blindfac, key.blindfac_inverse = factor, inverse
-    return result, error, reached
+    return outcome
 
 
 def normally(call):
@@ -152,36 +138,24 @@ def test_failing_allocations_in_a_call(case):
 # it has found the module (the finders themselves are the interpreter's, and hang or
 # shrug off failures of their own).
 IMPORT_SWEEP = """
-    import gc, importlib.util, sys, types, _testcapi
+    import gc, importlib.util, sys, types
+    from failing_allocation import with_allocation_failing
     # the packages that the module imports are loaded first: their own start-up is not ours
     import base64, binascii, hashlib, hmac, time, jwt, rsa
     import Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
 
     spec = importlib.util.find_spec("crypt_main")
 
-    def start_up(k):
-        # the k-th allocation fails; a probe after start-up tells whether it was reached
-        module = error = None
-        reached = True
-        _testcapi.set_nomemory(k, k + 1)
-        try:
-            module = spec.loader.create_module(spec)
-            sys.modules["crypt_main"] = module
-            spec.loader.exec_module(module)
-        except Exception as e:
-            error = e
-        try:
-            bytearray(64)
-        except MemoryError:
-            reached = False
-        finally:
-            _testcapi.remove_mem_hooks()
-        return module, error, reached
+    def start_up():
+        module = spec.loader.create_module(spec)
+        sys.modules["crypt_main"] = module
+        spec.loader.exec_module(module)
+        return module
 
     k = int(sys.argv[1])
     while True:
         print("trying", k, flush=True)
-        module, error, reached = start_up(k)
+        module, error, reached = with_allocation_failing(k, start_up)
         if error is None:
             break
         sys.modules.pop("crypt_main", None)  # as the import system does
@@ -308,11 +282,11 @@ def sweep_import(start):
     """Start-ups from the `start`-th allocation on, in one process. Returns the last k
     tried, whether the sweep is done, and whether the process crashed (at that k)."""
     command = [sys.executable, "-c", textwrap.dedent(IMPORT_SWEEP), str(start)]
-    result = subprocess.run(command, capture_output=True, text=True, timeout=600, env=sweep_env())
+    result = subprocess.run(command, cwd=HERE, capture_output=True, text=True, timeout=600, env=sweep_env())
     lines = result.stdout.split("\n")
     if result.returncode != 0 and lines[-2:-1] and lines[-2].startswith("trying "):
         k = int(lines[-2].split()[1])
-        stack = stack_of_crash(command)
+        stack = stack_of_crash(command, cwd=HERE)
         if stack and interpreter_has_the_fault():
             assert is_the_interpreter_fault(stack), stack[-5000:]
             return k, False, True
