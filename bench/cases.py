@@ -10,6 +10,7 @@ The statements run in a namespace that holds the module globals of crypt_main
 """
 
 import base64
+import binascii
 import dataclasses
 import hashlib
 import hmac
@@ -68,6 +69,9 @@ def namespace():
         "pad": pad,
         "unpad": unpad,
         "reseed": reseed,
+        "binascii": binascii,
+        "MOD": crypt_main,
+        "PMOD": pure_crypt,
     }
 
 
@@ -83,11 +87,18 @@ class Case:
     exact: bool = True      # the three give equal results (no randomness, no clock)
     result: str = "result"  # the local that holds the inline statement's result
     prefix: str = ""        # a statement run before each call of the module and the pure class
+    error: str = ""         # a failing call: the exception it raises, caught by the statement
 
     def statement(self, variant):
         if variant == "inline":
-            return self.inline
-        return self.prefix + getattr(self, variant)
+            stmt = self.inline
+        else:
+            # {mod}: the module that holds the called class
+            stmt = self.prefix.format(mod={"module": "MOD", "pure": "PMOD"}[variant]) + getattr(self, variant)
+        if self.error and stmt is not None:
+            body = "\n".join("    " + line for line in stmt.splitlines())
+            stmt = f"try:\n{body}\nexcept {self.error}:\n    pass"
+        return stmt
 
     @property
     def name(self):
@@ -226,6 +237,59 @@ def case(op, label, args, params=None, *, cheap=False, exact=True, prefix=""):
     return Case(op, label, args, module, pure, INLINE[op], cheap=cheap, exact=exact, prefix=prefix)
 
 
+def failing(op, label, args, error, params=None, *, inline=True):
+    """A call that fails with `error` (the name of its class, as an except clause
+    spells it); `inline=False` for a failure that only a method has (binding)."""
+    params = ", ".join(args) if params is None else params
+    module, pure = call(op, params)
+    return Case(op, f"fails: {label}", args, module, pure, INLINE[op] if inline else None, cheap=True,
+                error=error)
+
+
+# A token that expired long ago and a valid one, both under TOKEN_KEY.
+EXPIRED_TOKEN = jwt.encode({"data": 1, "iat": 1, "iss": "Tarvex", "exp": 2}, TOKEN_KEY, algorithm="HS256")
+
+
+# Rebinding a global between calls: a counter in the namespace of the module that holds
+# the class, and one in a package's namespace that the method reads (hashlib).
+REBIND = {"own namespace": "{mod}.counter += 1\n", "hashlib": "hashlib.counter += 1\n"}
+crypt_main.counter = pure_crypt.counter = hashlib.counter = 0
+
+
+def rebinding_cases():
+    """md5 with an unrelated global rebound before every call."""
+    rows = []
+    for where, prefix in REBIND.items():
+        row = case("md5", f"short, a global of {where} rebound", {"value": SHORT, "fmt": "upper"}, cheap=True,
+                   prefix=prefix)
+        row.inline = None
+        rows.append(row)
+    return rows
+
+
+def rebinding_alone():
+    """The rebinding statements on their own, per variant: subtracted from the rows above."""
+    return {(where, variant): prefix.format(mod={"module": "MOD", "pure": "PMOD"}[variant])
+            for where, prefix in REBIND.items() for variant in ("module", "pure")}
+
+
+def failure_cases():
+    """One failing call for each class of failure: binding, a body step, a package's
+    error, and the two ways token_decrypt turns a failure into its own exception."""
+    token = jwt.encode({"data": 1, "iat": 1, "iss": "Tarvex"}, TOKEN_KEY, algorithm="HS256")
+    return [
+        failing("md5", "binding", {"value": "x"}, "TypeError", inline=False),
+        failing("md5", "body step", {"value": 1, "fmt": "lower"}, "AttributeError"),
+        failing("base64_decrypt", "package error", {"value": "abc"}, "binascii.Error"),
+        failing("aes_ecb", "key length", {"value": "hello, world", "key": "short"}, "ValueError"),
+        failing("aes_ecb_decrypt", "padding", {"value": bytes(16), "key": KEY16}, "ValueError"),
+        failing("token_decrypt", "token expiry", {"token": EXPIRED_TOKEN, "key": TOKEN_KEY, "issuer": "Tarvex"},
+                "TimeoutError", "token, key"),
+        failing("token_decrypt", "token rejection", {"token": token, "key": TOKEN_KEY[::-1], "issuer": "Tarvex"},
+                "Exception", "token, key"),
+    ]
+
+
 def operation_cases():
     """Every operation, with a short and a long input where the size matters."""
     p = pure_crypt.m_crypt
@@ -273,7 +337,7 @@ def operation_cases():
     ]
     order = {name: i for i, name in enumerate(crypt_main._Crypt.__dict__)}
     cases.sort(key=lambda c: order.get(c.op, 0))  # stable: keeps short before long
-    return cases
+    return cases + rebinding_cases() + failure_cases()
 
 
 def frame_statements():

@@ -62,11 +62,15 @@ def measured_loops(pattern):
             continue
         ns = cases.namespace()
         for variant in VARIANTS:
-            loops.append((f"{case.name} | {variant}", case.setup, case.statement(variant), ns,
-                          tuple(case.args.values())))
-        bound = case.module.replace(f"M.{case.op}(", "_bound(", 1)
-        loops.append((f"{case.name} | {BOUND}", f"{case.setup}; _bound = M.{case.op}", case.prefix + bound, ns,
+            if case.statement(variant) is not None:
+                loops.append((f"{case.name} | {variant}", case.setup, case.statement(variant), ns,
+                              tuple(case.args.values())))
+        bound = case.statement("module").replace(f"M.{case.op}(", "_bound(", 1)
+        loops.append((f"{case.name} | {BOUND}", f"{case.setup}; _bound = M.{case.op}", bound, ns,
                       tuple(case.args.values())))
+    if not pattern or re.search(pattern, "rebound"):
+        for (where, variant), stmt in cases.rebinding_alone().items():
+            loops.append((f"rebinding alone: {where} | {variant}", "pass", stmt, cases.namespace(), ()))
     if not pattern or re.search(pattern, "__init__"):
         ns, setup, statements = cases.frame_statements()
         for name, stmt in statements.items():
@@ -131,18 +135,45 @@ def markdown(rows, loop, calls):
              "| module, method taken once | that /inline |",
              "|---|---:|---:|---:|---:|---:|---:|---:|"]
     for name, figures in rows.items():
-        if name == "frame":
+        if name == "frame" or name.startswith("rebinding alone"):
             continue
         m, p, i, b = (figures.get(v) for v in (*VARIANTS, BOUND))
         ratio = lambda a, b: f"{a / b:.2f}" if a and b else ""  # noqa: E731
         cell = lambda v: f"{v:,.0f}" if v is not None else "n/a"  # noqa: E731
         lines.append(f"| {name} | {cell(m)} | {cell(p)} | {cell(i)} | {ratio(m, p)} | {ratio(m, i)} "
                      f"| {cell(b)} | {ratio(b, i)} |")
+    rebinding = rebinding_markdown(rows)
+    if rebinding:
+        lines += ["", *rebinding]
     frame = rows.get("frame")
     if frame:
         lines += ["", "| frame statement | instructions per call |", "|---|---:|"]
         lines += [f"| `{name}` | {value:,.0f} |" for name, value in frame.items()]
     return "\n".join(lines)
+
+
+def rebinding_markdown(rows):
+    """A call right after a global was rebound, against an undisturbed call: the row with
+    the rebinding, less the rebinding statement alone, over the plain md5 (short) row."""
+    plain = rows.get("md5 (short)", {})
+    lines = []
+    for name, figures in rows.items():
+        where = re.search(r"a global of (.*) rebound", name)
+        alone = rows.get(f"rebinding alone: {where.group(1)}") if where else None
+        if not alone or not plain:
+            continue
+        cells = []
+        for variant in ("module", "pure"):
+            if figures.get(variant) is None or alone.get(variant) is None or not plain.get(variant):
+                cells.append("n/a")
+                continue
+            next_call = figures[variant] - alone[variant]
+            cells.append(f"{next_call:,.0f} ({next_call / plain[variant]:.2f})")
+        lines.append(f"| {where.group(1)} | {cells[0]} | {cells[1]} |")
+    if not lines:
+        return []
+    return ["| global rebound before each md5 (short) call | module: next call (× undisturbed) "
+            "| pure: next call (× undisturbed) |", "|---|---:|---:|", *lines]
 
 
 def main():

@@ -59,25 +59,42 @@ def measure(statements, setup, ns, rounds):
 
 
 def run_case(case, ns, setup, rounds):
-    return measure({v: case.statement(v) for v in ("module", "pure", "inline")}, setup, ns, rounds)
+    variants = [v for v in ("module", "pure", "inline") if case.statement(v) is not None]
+    return measure({v: case.statement(v) for v in variants}, setup, ns, rounds)
+
+
+def outcome(case, variant, ns):
+    """What one variant gives: its result, or for a failing case (type, text) of its error."""
+    local = {"_args": tuple(case.args.values())}
+    exec(case.setup, ns, local)
+    try:
+        if variant == "inline":
+            exec(case.inline, ns, local)
+            return local[case.result]
+        exec(case.prefix, ns, local)
+        return eval(getattr(case, variant), ns, local)
+    except NotImplementedError:
+        raise
+    except Exception as error:
+        if not case.error:
+            raise
+        return type(error), str(error)
 
 
 def check(case, ns):
     """The three statements give the same result; returns None, or why the case is skipped."""
     results = {}
     for variant in ("module", "pure", "inline"):
-        local = {"_args": tuple(case.args.values())}
-        exec(case.setup, ns, local)
+        if case.statement(variant) is None:
+            continue
         try:
-            if variant == "inline":
-                exec(case.inline, ns, local)
-                results[variant] = local[case.result]
-            else:
-                exec(case.prefix, ns, local)
-                results[variant] = eval(getattr(case, variant), ns, local)
+            results[variant] = outcome(case, variant, ns)
         except NotImplementedError:
             return f"{variant}: not implemented yet"
-    if case.exact and not (results["module"] == results["pure"] == results["inline"]):
+    values = list(results.values())
+    if case.error and not all(isinstance(v, tuple) and v[0].__name__ in case.error for v in values):
+        raise AssertionError(f"{case.name}: not every variant fails with {case.error}: {results}")
+    if case.exact and any(v != values[0] for v in values):
         raise AssertionError(f"{case.name}: the variants disagree: {results}")
     if type(results["module"]) is not type(results["pure"]):
         raise AssertionError(f"{case.name}: result types differ: {results}")
