@@ -71,7 +71,7 @@ def outcome(case, variant, ns):
         if variant == "inline":
             exec(case.inline, ns, local)
             return local[case.result]
-        exec(case.prefix, ns, local)
+        exec(case.prefix_for(variant), ns, local)
         return eval(getattr(case, variant), ns, local)
     except NotImplementedError:
         raise
@@ -96,6 +96,8 @@ def check(case, ns):
         raise AssertionError(f"{case.name}: not every variant fails with {case.error}: {results}")
     if case.exact and any(v != values[0] for v in values):
         raise AssertionError(f"{case.name}: the variants disagree: {results}")
+    if case.error and results["module"][0] is not results["pure"][0]:
+        raise AssertionError(f"{case.name}: the variants fail differently: {results}")
     if type(results["module"]) is not type(results["pure"]):
         raise AssertionError(f"{case.name}: result types differ: {results}")
     return None

@@ -6,7 +6,6 @@
 #include "frame/globals.h"
 #include "methods.h"
 
-#include <new>
 
 namespace cm {
 
@@ -67,31 +66,38 @@ PyObject* create(PyObject* spec, PyModuleDef*) {
 }
 
 // ---- the module body --------------------------------------------------------------
+// Each step gives an empty handle or -1 when it failed, with the exception pending.
 
-void bind_global(PyObject* name, const Ref& value) {
-    if (PyDict_SetItem(process.dict, name, value.get()) < 0) raised();
+int bind_global(PyObject* name, const Ref& value) {
+    if (!value) return -1;
+    return PyDict_SetItem(process.dict, name, value.get());
 }
 
-bool still_initialising(const Ref& module) {
+// Whether the module is still being initialised (its spec's _initializing is true):
+// 1 or 0, -1 when reading it failed.
+int still_initialising(const Ref& module) {
     PyObject* spec;
-    if (PyObject_GetOptionalAttr(module.get(), N.dunder_spec, &spec) < 0) raised();
-    if (spec == nullptr) return false;
+    if (PyObject_GetOptionalAttr(module.get(), N.dunder_spec, &spec) < 0) return -1;
+    if (spec == nullptr) return 0;
     Ref owned = Ref::steal(spec);
     PyObject* flag;
-    if (PyObject_GetOptionalAttr(spec, N.initializing, &flag) < 0) raised();
-    return flag != nullptr && Ref::steal(flag).truth();
+    if (PyObject_GetOptionalAttr(spec, N.initializing, &flag) < 0) return -1;
+    return flag != nullptr ? Ref::steal(flag).truth() : 0;
 }
 
 // import <name>
 Ref import_module(PyObject* name) {
     PyObject* found;
-    if (PyDict_GetItemRef(PyImport_GetModuleDict(), name, &found) < 0) raised();
+    if (PyDict_GetItemRef(PyImport_GetModuleDict(), name, &found) < 0) return {};
     if (found != nullptr) {
         Ref module = Ref::steal(found);
         // None in sys.modules blocks the import: the import system reports it.
-        if (module.get() != Py_None && !still_initialising(module)) return module;
+        if (module.get() != Py_None) {
+            int initialising = still_initialising(module);           CHECK(initialising);
+            if (!initialising) return module;
+        }
     }
-    Ref locals = Ref::steal(PyDict_New());
+    Ref locals = new_dict();                                          CHECK(locals);
     return Ref::steal(PyImport_ImportModuleLevelObject(name, process.dict, locals.get(), nullptr, 0));
 }
 
@@ -110,11 +116,11 @@ PyObject* loaded_submodule(PyObject* module, PyObject* name) {
 
 // from <module_name> import <name>
 Ref import_from(PyObject* module_name, PyObject* name) {
-    Ref locals = Ref::steal(PyDict_New());
-    Ref fromlist = Ref::steal(PyList_New(1));
-    PyList_SET_ITEM(fromlist.get(), 0, Py_NewRef(name));
-    Ref module =
-        Ref::steal(PyImport_ImportModuleLevelObject(module_name, process.dict, locals.get(), fromlist.get(), 0));
+    Ref locals = new_dict();                                          CHECK(locals);
+    Ref fromlist = list_of(name);                                     CHECK(fromlist);
+    Ref module = Ref::steal(
+        PyImport_ImportModuleLevelObject(module_name, process.dict, locals.get(), fromlist.get(), 0));
+    CHECK(module);
     PyObject* value = PyObject_GetAttr(module.get(), name);
     if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
         PyErr_Clear();
@@ -123,65 +129,64 @@ Ref import_from(PyObject* module_name, PyObject* name) {
     if (value != nullptr) return Ref::steal(value);
     PyErr_Clear();
     PyErr_Format(PyExc_ImportError, "cannot import name %S", name);
-    raised();
+    return {};
 }
 
-Ref new_method(const MethodDef& def) {
-    Ref function = Ref::steal(new_function(def, process.dict));
+// The method's function object, wrapped with `staticmethod` when the method is static.
+Ref new_method(const MethodDef& def, const Ref& staticmethod) {
+    Ref function = Ref::steal(new_function(def, process.dict));      CHECK(function);
     if (!def.is_static) return function;
-    return Ref::borrow(C.staticmethod).call(function);
+    return staticmethod.call(std::move(function));
 }
 
 // The statements of the module body, each at its line in crypt_main.py.
-void run_body(Call& c) {
-    c.at(11);
-    Ref all = Ref::steal(PyList_New(1));
-    PyList_SET_ITEM(all.get(), 0, Py_NewRef(N.m_crypt));
-    bind_global(N.dunder_all, all);
+int run_body(Call& c, const Ref& staticmethod) {
+    c.at(11);  // __all__ = ["m_crypt"]
+    CHECK(bind_global(N.dunder_all, list_of(N.m_crypt)));
 
-    c.at(12);
-    bind_global(N.base64, import_module(N.base64));
-    c.at(13);
-    bind_global(N.hashlib, import_module(N.hashlib));
-    c.at(14);
-    bind_global(N.hmac, import_module(N.hmac));
-    c.at(17);
-    bind_global(N.time, import_module(N.time));
-    c.at(18);
-    bind_global(N.a2b_hex, import_from(N.binascii, N.a2b_hex));
-    c.at(19);
-    bind_global(N.b2a_hex, import_from(N.binascii, N.b2a_hex));
-    c.at(22);
-    bind_global(N.jwt, import_module(N.jwt));
-    c.at(24);
-    bind_global(N.rsa, import_module(N.rsa));
-    c.at(25);
-    bind_global(N.AES, import_from(N.Crypto_Cipher, N.AES));
-    c.at(26);
-    bind_global(N.DES, import_from(N.Crypto_Cipher, N.DES));
-    c.at(27);
-    bind_global(N.pad, import_from(N.Crypto_Util_Padding, N.pad));
-    c.at(28);
-    bind_global(N.unpad, import_from(N.Crypto_Util_Padding, N.unpad));
+    c.at(12);  // import base64
+    CHECK(bind_global(N.base64, import_module(N.base64)));
+    c.at(13);  // import hashlib
+    CHECK(bind_global(N.hashlib, import_module(N.hashlib)));
+    c.at(14);  // import hmac
+    CHECK(bind_global(N.hmac, import_module(N.hmac)));
+    c.at(17);  // import time
+    CHECK(bind_global(N.time, import_module(N.time)));
+    c.at(18);  // from binascii import a2b_hex
+    CHECK(bind_global(N.a2b_hex, import_from(N.binascii, N.a2b_hex)));
+    c.at(19);  // from binascii import b2a_hex
+    CHECK(bind_global(N.b2a_hex, import_from(N.binascii, N.b2a_hex)));
+    c.at(22);  // import jwt
+    CHECK(bind_global(N.jwt, import_module(N.jwt)));
+    c.at(24);  // import rsa
+    CHECK(bind_global(N.rsa, import_module(N.rsa)));
+    c.at(25);  // from Crypto.Cipher import AES
+    CHECK(bind_global(N.AES, import_from(N.Crypto_Cipher, N.AES)));
+    c.at(26);  // from Crypto.Cipher import DES
+    CHECK(bind_global(N.DES, import_from(N.Crypto_Cipher, N.DES)));
+    c.at(27);  // from Crypto.Util.Padding import pad
+    CHECK(bind_global(N.pad, import_from(N.Crypto_Util_Padding, N.pad)));
+    c.at(28);  // from Crypto.Util.Padding import unpad
+    CHECK(bind_global(N.unpad, import_from(N.Crypto_Util_Padding, N.unpad)));
 
-    c.at(31);
-    Ref namespace_ = Ref::steal(PyDict_New());
-    if (PyDict_SetItem(namespace_.get(), N.dunder_module, N.module_name) < 0) raised();
-    if (PyDict_SetItem(namespace_.get(), N.dunder_qualname, N.Crypt) < 0) raised();
+    c.at(31);  // class _Crypt: the namespace, then each method at its definition line
+    Ref namespace_ = new_dict();                                      CHECK(namespace_);
+    CHECK(namespace_.set_item(N.dunder_module, N.module_name));
+    CHECK(namespace_.set_item(N.dunder_qualname, N.Crypt));
     for (const MethodDef& def : methods()) {
         c.at(def.line);
-        Ref method = new_method(def);
-        if (PyDict_SetItemString(namespace_.get(), def.name, method.get()) < 0) raised();
+        Ref method = new_method(def, staticmethod);                  CHECK(method);
+        CHECK(PyDict_SetItemString(namespace_.get(), def.name, method.get()));
     }
-    c.at(31);
+    c.at(31);  // _Crypt = type("_Crypt", (), namespace)
     Ref type = Ref::borrow(reinterpret_cast<PyObject*>(&PyType_Type));
-    bind_global(N.Crypt, type.call(N.Crypt, C.empty_tuple, namespace_));
+    CHECK(bind_global(N.Crypt, type.call(N.Crypt, C.empty_tuple, namespace_)));
 
-    c.at(254);
-    bind_global(N.m_crypt, c.global(N.Crypt).call());
+    c.at(254);  // m_crypt = _Crypt()
+    CHECK(bind_global(N.m_crypt, c.global(N.Crypt).call()));
 
-    c.at(1);
-    bind_global(N.dunder_test, Ref::steal(PyDict_New()));
+    c.at(1);  // __test__ = {}
+    return bind_global(N.dunder_test, new_dict());
 }
 
 // ---- execution --------------------------------------------------------------------
@@ -197,29 +202,22 @@ int check_version() {
 
 // Everything after the constants exist; a failure reports the statement's line.
 int run_module(Call& c) {
-    try {
-        PyObject* sys_modules = PyImport_GetModuleDict();
-        int present = PyDict_Contains(sys_modules, N.module_name);
-        if (present < 0) raised();
-        if (present == 0 && PyDict_SetItem(sys_modules, N.module_name, process.module) < 0) raised();
+    PyObject* sys_modules = PyImport_GetModuleDict();
+    int present = PyDict_Contains(sys_modules, N.module_name);       CHECK(present);
+    if (!present) CHECK(PyDict_SetItem(sys_modules, N.module_name, process.module));
 
-        if (C.staticmethod == nullptr) {
-            if (PyObject_GetOptionalAttr(process.builtins, N.staticmethod, &C.staticmethod) < 0) raised();
-            if (C.staticmethod == nullptr) {
-                PyErr_Format(PyExc_NameError, "name '%U' is not defined", N.staticmethod);
-                raised();
-            }
-        }
-        if (make_shared_constants() < 0 || ready_function_type() < 0) raised();
-
-        run_body(c);
-        return 0;
-    } catch (const Raised&) {
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+    // Looked up afresh by every execution, and held for the class body.
+    PyObject* found;
+    CHECK(PyObject_GetOptionalAttr(process.builtins, N.staticmethod, &found));
+    Ref staticmethod = Ref::steal(found);
+    if (!staticmethod) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", N.staticmethod);
+        return -1;
     }
-    c.add_traceback();
-    return -1;
+    CHECK(make_shared_constants());
+    CHECK(ready_function_type());
+
+    return run_body(c, staticmethod);
 }
 
 int exec(PyObject* module) {
@@ -237,9 +235,13 @@ int exec(PyObject* module) {
     process.module = Py_NewRef(module);
     process.dict = PyModule_GetDict(module);
     if (process.builtins == nullptr) process.builtins = PyImport_AddModuleRef("builtins");
-    Call c(nullptr, 1);
     bool ok = process.builtins != nullptr && PyObject_SetAttrString(module, "__builtins__", process.builtins) == 0 &&
-              check_version() == 0 && make_constants() == 0 && run_module(c) == 0;
+              check_version() == 0 && make_constants() == 0;
+    if (ok) {
+        Call c(nullptr, 1);
+        ok = run_module(c) == 0;
+        if (!ok) c.add_traceback();
+    }
     if (ok) return 0;
     Py_CLEAR(process.module);
     process.dict = nullptr;

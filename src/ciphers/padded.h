@@ -1,5 +1,6 @@
 // The statements that AES-ECB, AES-CBC and DES share. `cipher` names the module global
 // (AES or DES), looked up at each use; the caller sets the line before each statement.
+// Each gives an empty handle when a step failed, with the exception pending.
 #pragma once
 
 #include "../frame/function.h"

@@ -6,23 +6,21 @@ namespace cm {
 
 // base64(value) -> str, without the line feeds that encodebytes puts in
 Ref base64(Call& c, Ref value) {
-    c.at(88);
-    Ref encodebytes = c.global(N.base64).attr(N.encodebytes);
-    Ref data = value.method(N.encode);
-    Ref encoded = encodebytes.call(data);
-    Ref text = str_type().call_kw(K.encoding, encoded, S.utf_8);
-    Ref result = text.method(N.replace, S.newline, C.empty_str);
-    return result;
+    c.at(88);  // result = str(base64.encodebytes(value.encode()), encoding="utf-8").replace("\n", "")
+    Ref encodebytes = c.global(N.base64).attr(N.encodebytes);                CHECK(encodebytes);
+    Ref data = value.method(N.encode);                                        CHECK(data);
+    Ref encoded = encodebytes.call(std::move(data));                          CHECK(encoded);
+    Ref text = str_type().call_kw(K.encoding, std::move(encoded), S.utf_8);   CHECK(text);
+    return std::move(text).method(N.replace, S.newline, C.empty_str);
 }
 
 // base64_decrypt(value) -> str; decodebytes skips line breaks and other non-alphabet bytes
 Ref base64_decrypt(Call& c, Ref value) {
-    c.at(93);
-    Ref decodebytes = c.global(N.base64).attr(N.decodebytes);
-    Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);
-    Ref decoded = decodebytes.call(data);
-    Ref result = str_type().call_kw(K.encoding, decoded, S.utf_8);
-    return result;
+    c.at(93);  // result = str(base64.decodebytes(value.encode(encoding="utf-8")), encoding="utf-8")
+    Ref decodebytes = c.global(N.base64).attr(N.decodebytes);                 CHECK(decodebytes);
+    Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);                CHECK(data);
+    Ref decoded = decodebytes.call(std::move(data));                          CHECK(decoded);
+    return str_type().call_kw(K.encoding, std::move(decoded), S.utf_8);
 }
 
 }  // namespace cm

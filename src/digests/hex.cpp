@@ -11,12 +11,14 @@ namespace {
 // after it follow on the next lines.
 Ref in_case(Call& c, Ref result, const Ref& fmt, int line) {
     c.at(line);
-    if (fmt.equals(N.upper)) {
+    int upper = fmt.equals(N.upper);                 CHECK(upper);
+    if (upper) {
         c.at(line + 1);
         return result.method(N.upper);
     }
     c.at(line + 2);
-    if (fmt.equals(N.lower)) {
+    int lower = fmt.equals(N.lower);                 CHECK(lower);
+    if (lower) {
         c.at(line + 3);
         return result.method(N.lower);
     }
@@ -27,38 +29,38 @@ Ref in_case(Call& c, Ref result, const Ref& fmt, int line) {
 // hexdigest and the case tests follow on the next lines.
 Ref sha(Call& c, PyObject* constructor, Ref value, const Ref& fmt, int line) {
     c.at(line);
-    Ref result = c.global(N.hashlib).method(constructor);
+    Ref result = c.global(N.hashlib).method(constructor);              CHECK(result);
 
     c.at(line + 1);
-    Method update = result.method_attr(N.update);
-    Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);
-    update.call(data);
+    Method update = result.method_attr(N.update);                     CHECK(update);
+    Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);        CHECK(data);
+    Ref none = update.call(std::move(data));                          CHECK(none);
 
     c.at(line + 2);
-    result = result.method(N.hexdigest);
-    return in_case(c, result, fmt, line + 3);
+    result = result.method(N.hexdigest);                               CHECK(result);
+    return in_case(c, std::move(result), fmt, line + 3);
 }
 
 }  // namespace
 
 // md5(value, fmt): value is text, or bytes hashed as they are
 Ref md5(Call& c, Ref value, Ref fmt) {
-    c.at(111);
-    Ref result = c.global(N.hashlib).method(N.md5);
+    c.at(111);  // result = hashlib.md5()
+    Ref result = c.global(N.hashlib).method(N.md5);                    CHECK(result);
 
     if (PyBytes_Check(value.get())) {
-        c.at(113);
-        result.method(N.update, value);
+        c.at(113);  // result.update(value)
+        Ref none = result.method(N.update, value);                     CHECK(none);
     } else {
-        c.at(115);
-        Method update = result.method_attr(N.update);
-        Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);
-        update.call(data);
+        c.at(115);  // result.update(value.encode(encoding="utf-8"))
+        Method update = result.method_attr(N.update);                 CHECK(update);
+        Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);    CHECK(data);
+        Ref none = update.call(std::move(data));                      CHECK(none);
     }
 
-    c.at(116);
-    result = result.method(N.hexdigest);
-    return in_case(c, result, fmt, 117);
+    c.at(116);  // result = result.hexdigest()
+    result = result.method(N.hexdigest);                               CHECK(result);
+    return in_case(c, std::move(result), fmt, 117);
 }
 
 Ref sha1(Call& c, Ref value, Ref fmt) { return sha(c, N.sha1, value, fmt, 185); }

@@ -159,7 +159,6 @@ struct Shared {
     PyObject* defaults_token;          // (86400, "Tarvex")
     PyObject* defaults_tarvex;         // ("Tarvex",)
     PyObject* token_expired_args;      // ("token已过期",)
-    PyObject* staticmethod;            // builtins.staticmethod, looked up once
 };
 
 extern Names N;

@@ -1,12 +1,9 @@
 #include "function.h"
 
 #include "binding.h"
-#include "handling.h"
 #include "traceback.h"
 
 #include <cstddef>
-#include <new>
-#include <string>
 
 namespace cm {
 
@@ -30,29 +27,15 @@ Function* as_function(PyObject* self) { return reinterpret_cast<Function*>(self)
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     Function* f = as_function(self);
     PyObject* slots[max_params];
-    Call c(f->def->name, f->def->line);
+    Call c(f->def, f->def->line);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // The common calls need no binding: the body reads the arguments where they are.
     PyObject* const* bound = args;
     if (!in_place(f->signature, nargs, kwnames)) {
-        if (bind(f->signature, args, nargs, kwnames, slots) < 0) {
-            c.add_traceback();
-            return nullptr;
-        }
+        if (bind(f->signature, args, nargs, kwnames, slots) < 0) return c.leave(nullptr);
         bound = slots;
     }
-    try {
-        return f->def->body.run(c, bound);
-    } catch (const Reraised&) {
-        return nullptr;  // handed back as caught, with its entry of this call
-    } catch (const Raised&) {
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (...) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "crypt_main: unexpected C++ exception");
-    }
-    c.add_traceback();
-    return nullptr;
+    return c.leave(f->def->body.run(c, bound));
 }
 
 // Binds like a Python function: through an instance, a bound method.
@@ -182,13 +165,28 @@ PyObject* introspection_code(const MethodDef& def, PyObject* name, PyObject* qua
 
 }  // namespace
 
-void Call::add_traceback() const noexcept {
-    if (method_ == nullptr) return cm::add_traceback("init crypt_main", line_);
-    try {
-        cm::add_traceback(std::string("crypt_main._Crypt.") + method_, line_);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+void Call::add_traceback() noexcept { cm::add_traceback(def_ != nullptr ? def_->name : nullptr, line_); }
+
+PyObject* Call::leave(PyObject* result) noexcept {
+    const char* name = def_ != nullptr ? def_->name : "init crypt_main";
+    if (result == nullptr) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s failed without setting an exception", name);
+        if (!entry_added_) add_traceback();
+        return nullptr;
     }
+    if (PyErr_Occurred()) [[unlikely]] {
+        Py_DECREF(result);
+        PyObject* pending = PyErr_GetRaisedException();
+        PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s returned a result with an exception set", name);
+        PyObject* error = PyErr_GetRaisedException();
+        PyException_SetCause(error, Py_NewRef(pending));
+        PyException_SetContext(error, pending);
+        PyErr_SetRaisedException(error);
+        add_traceback();
+        return nullptr;
+    }
+    return result;
 }
 
 int ready_function_type() {

@@ -38,18 +38,28 @@ struct MethodDef {
 // failure from here on reports.
 class Call {
 public:
-    // `method` is the bare method name; nullptr stands for the module's own execution.
-    Call(const char* method, int line) noexcept : method_(method), line_(line) {}
+    // `def` is the method's row; nullptr stands for the module's own execution.
+    Call(const MethodDef* def, int line) noexcept : def_(def), line_(line) {}
     void at(int line) noexcept { line_ = line; }
     int line() const noexcept { return line_; }
     Ref global(PyObject* name) const { return cm::global(name); }
 
     // Adds this call's entry, at the current line, to the pending exception's traceback.
-    void add_traceback() const noexcept;
+    void add_traceback() noexcept;
+
+    // The pending exception already carries this call's entry (an exception that a
+    // handler caught and let go on unchanged): the boundary adds none.
+    void entry_added() noexcept { entry_added_ = true; }
+
+    // The boundary: what a body returned becomes the call's result. A failure gets its
+    // traceback entry; a failure without an exception, or a result with one pending,
+    // breaks the protocol and becomes SystemError.
+    PyObject* leave(PyObject* result) noexcept;
 
 private:
-    const char* method_;
+    const MethodDef* def_;
     int line_;
+    bool entry_added_ = false;
 };
 
 template <class... Args>

@@ -12,7 +12,7 @@ Ref global(PyObject* name) {
     if (found == 0) found = PyObject_GetOptionalAttr(process.builtins, name, &value);
     if (found > 0) return Ref::steal(value);
     if (found == 0) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    raised();
+    return {};
 }
 
 }  // namespace cm

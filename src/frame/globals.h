@@ -18,7 +18,7 @@ struct Process {
 extern Process process;
 
 // A module global as a function body sees it: the module's dictionary first, then
-// the builtins module, else NameError. Looked up at every use.
+// the builtins module, else NameError (an empty handle). Looked up at every use.
 Ref global(PyObject* name);
 
 }  // namespace cm

@@ -9,16 +9,12 @@
 
 namespace cm {
 
-// Thrown when a body lets a caught exception go on unchanged: the exception is pending
-// again and already carries this call's traceback entry, so the boundary adds none.
-struct Reraised : Raised {};
-
 // Takes the pending exception, after adding the call's traceback entry for the line
 // where it arose, and makes it the handled exception for the lifetime of this object.
 // The handled exception from before is restored on every way out.
 class Caught {
 public:
-    explicit Caught(const Call& c) noexcept {
+    explicit Caught(Call& c) noexcept : c_(c) {
         c.add_traceback();
         exception_ = PyErr_GetRaisedException();
         previous_ = PyErr_GetHandledException();
@@ -35,47 +31,57 @@ public:
     Ref exception() const noexcept { return Ref::borrow(exception_); }
 
     // `except cls:` whether the caught exception is an instance of the class `cls`, or
-    // of one of the classes in the tuple `cls`; anything else there is a TypeError.
-    bool matches(PyObject* cls) const {
-        bool valid = PyExceptionClass_Check(cls);
-        if (PyTuple_Check(cls)) {
+    // of one of the classes in the tuple `cls`: 1 or 0; anything else there is a
+    // TypeError (-1).
+    int matches(const Ref& cls) const {
+        PyObject* c = cls.get();
+        if (c == nullptr) return -1;
+        bool valid = PyExceptionClass_Check(c);
+        if (PyTuple_Check(c)) {
             valid = true;
-            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(cls); ++i)
-                valid = valid && PyExceptionClass_Check(PyTuple_GET_ITEM(cls, i));
+            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(c); ++i)
+                valid = valid && PyExceptionClass_Check(PyTuple_GET_ITEM(c, i));
         }
         if (!valid) {
             PyErr_SetString(PyExc_TypeError, "catching classes that do not inherit from BaseException is not allowed");
-            raised();
+            return -1;
         }
-        return PyErr_GivenExceptionMatches(exception_, cls) != 0;
+        return PyErr_GivenExceptionMatches(exception_, c) != 0;
     }
+    int matches(PyObject* cls) const { return matches(Ref::borrow(cls)); }
 
     // `raise error` inside the handler: `error` is an exception instance, or a class
     // that is called without arguments. It gets the caught exception as __context__.
-    [[noreturn]] void raise(const Ref& error) const {
+    // Always gives the failure to return.
+    Failure raise(const Ref& error) const {
+        if (!error) return failure;
         Ref value = error;
         if (PyExceptionClass_Check(error.get())) {
             value = error.call();
+            if (!value) return failure;
             if (!PyExceptionInstance_Check(value.get())) {
                 PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %R",
                              error.get(), Py_TYPE(value.get()));
-                raised();
+                return failure;
             }
         } else if (!PyExceptionInstance_Check(value.get())) {
             PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
-            raised();
+            return failure;
         }
         PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(value.get())), value.get());
-        raised();
+        return failure;
     }
 
-    // A bare `raise`: the caught exception goes on as it is, with its traceback.
-    [[noreturn]] void reraise() {
+    // A bare `raise`: the caught exception goes on as it is, with its traceback, which
+    // already holds this call's entry.
+    Failure reraise() {
         PyErr_SetRaisedException(std::exchange(exception_, nullptr));
-        throw Reraised{};
+        c_.entry_added();
+        return failure;
     }
 
 private:
+    Call& c_;
     PyObject* exception_;
     PyObject* previous_;
 };

@@ -4,14 +4,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <string_view>
-
 namespace cm {
 
 inline constexpr const char* source_file = "crypt_main.py";
 
-// Adds the entry `function` at `line` to the pending exception's traceback. If the
-// entry cannot be made, the exception of that failure replaces the pending one.
-void add_traceback(std::string_view function, int line) noexcept;
+// Adds an entry at `line` to the pending exception's traceback: "crypt_main._Crypt." and
+// the name `method` (the method table's own string: its address is the key), or
+// "init crypt_main" when `method` is nullptr. If the entry cannot be made, the exception
+// of that failure replaces the pending one.
+void add_traceback(const char* method, int line) noexcept;
 
 }  // namespace cm

@@ -9,73 +9,78 @@ namespace {
 
 // A token without expiry is issued only when asked for with None: an exp_time of any
 // other type than int is refused instead of quietly giving a token that never expires.
-[[noreturn]] void refuse_exp_time(const Ref& exp_time) {
+Failure refuse_exp_time(const Ref& exp_time) {
     Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(exp_time.get())));
-    PyErr_Format(PyExc_TypeError, "exp_time must be an int or None, not %U", type_name.get());
-    raised();
+    if (type_name) PyErr_Format(PyExc_TypeError, "exp_time must be an int or None, not %U", type_name.get());
+    return failure;
 }
 
 }  // namespace
 
 // token(data, key, exp_time=86400, issuer="Tarvex") -> what jwt.encode returns
 Ref token(Call& c, Ref data, Ref key, Ref exp_time, Ref issuer) {
-    c.at(237);
-    Ref token_dict = new_dict();
-    token_dict.set_item(N.data, data);
-    Ref now = c.global(N.time).method(N.time);
-    Ref iat = now.as_int();
-    token_dict.set_item(N.iat, iat);
-    token_dict.set_item(N.iss, issuer);
+    c.at(237);  // token_dict = {"data": data, "iat": int(time.time()), "iss": issuer}
+    Ref token_dict = new_dict();                                 CHECK(token_dict);
+    int stored = token_dict.set_item(N.data, data);              CHECK(stored);
+    Ref now = c.global(N.time).method(N.time);                   CHECK(now);
+    Ref iat = now.as_int();                                      CHECK(iat);
+    stored = token_dict.set_item(N.iat, iat);                    CHECK(stored);
+    stored = token_dict.set_item(N.iss, issuer);                 CHECK(stored);
 
-    c.at(238);
+    c.at(238);  // if isinstance(exp_time, int):
     if (PyLong_Check(exp_time.get())) {
         // The clock is read again: "exp" is not derived from "iat".
-        c.at(239);
-        Ref later = c.global(N.time).method(N.time);
-        Ref later_seconds = later.as_int();
-        Ref sum = later_seconds.plus(exp_time);
-        token_dict.method_kw(N.update, K.exp, sum);
+        c.at(239);  // token_dict.update(exp=int(time.time()) + exp_time)
+        Ref later = c.global(N.time).method(N.time);             CHECK(later);
+        Ref later_seconds = later.as_int();                      CHECK(later_seconds);
+        Ref sum = later_seconds.plus(exp_time);                  CHECK(sum);
+        Ref none = token_dict.method_kw(N.update, K.exp, std::move(sum));  CHECK(none);
     } else if (exp_time.get() != Py_None) {
-        refuse_exp_time(exp_time);
+        return refuse_exp_time(exp_time);
     }
 
-    c.at(240);
+    c.at(240);  // result = jwt.encode(token_dict, key, algorithm="HS256")
     return c.global(N.jwt).method_kw(N.encode, K.algorithm, token_dict, key, S.HS256);
 }
 
 // token_decrypt(token, key, issuer="Tarvex") -> the "data" claim, or None
 Ref token_decrypt(Call& c, Ref token, Ref key, Ref issuer) {
-    try {
-        c.at(246);
-        Ref decode = c.global(N.jwt).attr(N.decode);
-        Ref algorithms = list_of(S.HS256);
-        Ref token_dict = decode.call_kw(K.issuer_algorithms, token, key, issuer, algorithms);
+    // try:
+    auto guarded = [&]() -> Ref {
+        c.at(246);  // token_dict = jwt.decode(token, key, issuer=issuer, algorithms=["HS256"])
+        Ref decode = c.global(N.jwt).attr(N.decode);             CHECK(decode);
+        Ref algorithms = list_of(S.HS256);                       CHECK(algorithms);
+        Ref token_dict = decode.call_kw(K.issuer_algorithms, token, key, issuer, std::move(algorithms));
+        CHECK(token_dict);
 
-        c.at(247);
+        c.at(247);  // return token_dict.get("data")
         return token_dict.method(N.get, N.data);
-    } catch (const Raised&) {
-        Caught caught(c);
+    };
+    if (Ref result = guarded()) return result;
 
-        c.at(248);
-        Ref exceptions = c.global(N.jwt).attr(N.exceptions);
-        Ref expired = exceptions.attr(N.ExpiredSignatureError);
-        if (caught.matches(expired.get())) {
-            c.at(249);
-            Ref timeout = c.global(N.TimeoutError);
-            Ref error = timeout.call_tuple(C.token_expired_args);
-            caught.raise(error);
-        }
+    Caught caught(c);
 
-        c.at(250);
-        if (!caught.matches(PyExc_Exception)) caught.reraise();
-
-        c.at(251);
-        Ref e = caught.exception();
-        Ref text = e.format(C.empty_str);
-        Ref message = Ref::borrow(S.system_error).plus(text);
-        Ref error = Ref::borrow(PyExc_Exception).call(message);
-        caught.raise(error);
+    c.at(248);  // except jwt.exceptions.ExpiredSignatureError:
+    Ref exceptions = c.global(N.jwt).attr(N.exceptions);         CHECK(exceptions);
+    Ref expired = exceptions.attr(N.ExpiredSignatureError);      CHECK(expired);
+    int is_expired = caught.matches(expired);                    CHECK(is_expired);
+    if (is_expired) {
+        c.at(249);  // raise TimeoutError("token已过期")
+        Ref timeout = c.global(N.TimeoutError);                  CHECK(timeout);
+        Ref error = timeout.call_tuple(C.token_expired_args);    CHECK(error);
+        return caught.raise(error);
     }
+
+    c.at(250);  // except Exception as e:
+    int is_exception = caught.matches(PyExc_Exception);          CHECK(is_exception);
+    if (!is_exception) return caught.reraise();
+
+    c.at(251);  // raise Exception("系统异常：" + str(e))
+    Ref e = caught.exception();
+    Ref text = e.format(C.empty_str);                            CHECK(text);
+    Ref message = Ref::borrow(S.system_error).plus(text);        CHECK(message);
+    Ref error = Ref::borrow(PyExc_Exception).call(std::move(message));  CHECK(error);
+    return caught.raise(error);
 }
 
 }  // namespace cm
