@@ -1,16 +1,38 @@
 #include "binding.h"
 
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
 namespace cm {
 
 namespace {
 
+// The text of PyErr_Format("%.200s() takes %.8s %zd positional argument%.1s (%zd given)"),
+// put together by hand: a binding failure is as common as any other, and the general
+// formatter costs more than the rest of the failure.
 int count_error(const Signature& sig, Py_ssize_t given) {
     bool exact = sig.required == sig.count;
     bool too_few = given < sig.required;
-    const char* word = exact ? "exactly" : too_few ? "at least" : "at most";
+    std::string_view word = exact ? "exactly" : too_few ? "at least" : "at most";
     Py_ssize_t expected = (!exact && too_few) ? sig.required : sig.count;
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", sig.name, word,
-                 expected, expected == 1 ? "" : "s", given);
+    char text[320];
+    char* end = text;
+    auto put = [&end](std::string_view part) { end = std::copy(part.begin(), part.end(), end); };
+    auto put_number = [&end](Py_ssize_t n) { end = std::to_chars(end, end + 24, n).ptr; };
+    std::string_view name(sig.name);
+    put(name.substr(0, 200));
+    put("() takes ");
+    put(word);
+    put(" ");
+    put_number(expected);
+    put(expected == 1 ? " positional argument (" : " positional arguments (");
+    put_number(given);
+    put(" given)");
+    PyObject* message = PyUnicode_DecodeUTF8(text, end - text, "replace");
+    if (message == nullptr) return -1;
+    PyErr_SetObject(PyExc_TypeError, message);
+    Py_DECREF(message);
     return -1;
 }
 

@@ -10,10 +10,6 @@ namespace cm::lookup {
 MethodEntry methods[1u << method_bits];
 ItemEntry items[1u << item_bits];
 
-// Every change of a watched dictionary (items added, changed or removed, clear, bulk
-// update, deallocation) moves the epoch on, which drops every remembered item at once.
-uint64_t epoch = 1;
-
 namespace {
 
 int watcher = -1;         // the dictionary watcher, once added
@@ -21,55 +17,93 @@ bool no_watcher = false;  // none could be had: look everything up as usual
 
 // The watched namespaces; a fixed table, so that nothing is allocated or freed behind
 // the interpreter's back, also not while it shuts down.
-struct Namespace {
-    PyObject* dict;    // borrowed; nullptr once the dictionary has gone away
-    uint64_t checked;  // the epoch at which its keys were found to be all exact str
-};
 Namespace namespaces[64];
 
-int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject*, PyObject*) {
-    epoch++;
-    if (event == PyDict_EVENT_DEALLOCATED)
-        for (Namespace& ns : namespaces)
-            if (ns.dict == dict) ns = Namespace{nullptr, 0};
+uint64_t last_version = 0;
+uint64_t new_version() { return ++last_version; }
+
+// A namespace that changes about as often as it is read gains nothing from remembered
+// answers, only the cost of making them again: like the interpreter, which stops
+// specialising on a namespace that keeps changing, it is then read as usual. Reads and
+// changes are counted in windows: one of `judged_changes` changes while the namespace
+// is remembered, one of `judged_reads` reads while it is not.
+constexpr uint64_t judged_changes = 16;
+constexpr uint64_t reads_per_change = 4;    // fewer reads per change: stop remembering
+constexpr uint64_t judged_reads = 64;
+constexpr uint64_t quiet_reads_per_change = 16;  // this many reads per change: remember again
+
+// Called by the interpreter for every change of a watched dictionary.
+int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*) {
+    Namespace* ns = nullptr;
+    for (Namespace& candidate : namespaces)
+        if (candidate.dict == dict) ns = &candidate;
+    if (ns == nullptr) return 0;
+    switch (event) {
+        case PyDict_EVENT_DEALLOCATED:
+            *ns = Namespace{};
+            return 0;
+        case PyDict_EVENT_ADDED:
+            if (!PyUnicode_CheckExact(key)) ns->key_check = 0;
+            break;
+        case PyDict_EVENT_CLEARED:
+            ns->key_check = 1;
+            break;
+        case PyDict_EVENT_CLONED:
+            ns->key_check = -1;
+            break;
+        case PyDict_EVENT_DELETED:
+            if (ns->key_check == 0) ns->key_check = -1;  // the odd key may be gone
+            break;
+        default:
+            break;
+    }
+    ns->changes++;
+    if (ns->version == 0) return 0;
+    ns->version = new_version();
+    if (ns->changes >= judged_changes) {
+        if (ns->lookups < reads_per_change * ns->changes) ns->version = 0;  // stop remembering
+        ns->lookups = ns->changes = 0;
+    }
     return 0;
 }
 
-// Whether a look-up of an exact str in `dict` can be answered from the table: only
-// when every key is an exact str, so that the look-up compares nothing but strings and
-// has no effect that skipping it would lose.
-bool rememberable(PyObject* dict) {
-    if (no_watcher) return false;
+// The record of a namespace, watched from now on; nullptr when it cannot be watched.
+Namespace* watched(PyObject* dict) {
+    if (no_watcher) return nullptr;
     if (watcher < 0) {
         watcher = PyDict_AddWatcher(on_change);
         if (watcher < 0) {
             PyErr_Clear();
             no_watcher = true;
-            return false;
+            return nullptr;
         }
     }
-    Namespace* found = nullptr;
     Namespace* free = nullptr;
     for (Namespace& ns : namespaces) {
-        if (ns.dict == dict) found = &ns;
+        if (ns.dict == dict) return &ns;
         if (ns.dict == nullptr && free == nullptr) free = &ns;
     }
-    if (found == nullptr) {
-        if (free == nullptr) return false;  // more namespaces than a module body uses
-        if (PyDict_Watch(watcher, dict) < 0) {
-            PyErr_Clear();
-            return false;
-        }
-        *free = Namespace{dict, 0};
-        found = free;
+    if (free == nullptr) return nullptr;  // more namespaces than a module body uses
+    if (PyDict_Watch(watcher, dict) < 0) {
+        PyErr_Clear();
+        return nullptr;
     }
-    if (found->checked == epoch) return true;
-    Py_ssize_t pos = 0;
-    PyObject* key;
-    while (PyDict_Next(dict, &pos, &key, nullptr))
-        if (!PyUnicode_CheckExact(key)) return false;
-    found->checked = epoch;
-    return true;
+    *free = Namespace{dict, new_version(), 0, 0, -1};
+    return free;
+}
+
+// Whether a look-up of an exact str in the namespace can be answered from the table:
+// only while every key is an exact str, so that the look-up compares nothing but
+// strings and has no effect that skipping it would lose.
+bool only_str_keys(Namespace& ns) {
+    if (ns.key_check < 0) {
+        ns.key_check = 1;
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        while (PyDict_Next(ns.dict, &pos, &key, nullptr))
+            if (!PyUnicode_CheckExact(key)) ns.key_check = 0;
+    }
+    return ns.key_check == 1;
 }
 
 }  // namespace
@@ -97,7 +131,20 @@ PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept {
 }
 
 ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept {
-    if (!PyUnicode_CheckExact(name) || !rememberable(dict)) return nullptr;
+    if (!PyUnicode_CheckExact(name)) return nullptr;
+    ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
+    // The record is found through a stale entry of the same namespace when there is one.
+    Namespace* ns = pair[0].dict == dict && pair[0].ns->dict == dict ? pair[0].ns : watched(dict);
+    if (ns == nullptr) return nullptr;
+    ns->lookups++;
+    if (ns->version == 0) {
+        if (ns->lookups < judged_reads) return nullptr;
+        bool quiet = ns->lookups >= quiet_reads_per_change * ns->changes;
+        ns->lookups = ns->changes = 0;
+        if (!quiet) return nullptr;
+        ns->version = new_version();  // quiet again: remember its answers
+    }
+    if (!only_str_keys(*ns)) return nullptr;
     PyObject* found;
     if (PyDict_GetItemRef(dict, name, &found) < 0) {  // cannot happen with str keys alone
         PyErr_Clear();
@@ -106,9 +153,9 @@ ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept {
     Py_XDECREF(found);  // still held by the dictionary
     // The module type is immutable, so whether it defines the name never changes.
     bool on_module_type = _PyType_Lookup(&PyModule_Type, name) != nullptr;
-    ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
-    if (pair[0].epoch == epoch) pair[1] = pair[0];  // the newest first, a valid one before it kept
-    pair[0] = ItemEntry{epoch, dict, name, found, on_module_type};
+    bool newest_valid = pair[0].dict != nullptr && pair[0].version == pair[0].ns->version;
+    if (newest_valid) pair[1] = pair[0];  // the newest first, a valid one before it kept
+    pair[0] = ItemEntry{dict, name, ns, ns->version, found, on_module_type};
     return &pair[0];
 }
 

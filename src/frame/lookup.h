@@ -30,23 +30,40 @@ inline constexpr unsigned int method_bits = 9;
 extern MethodEntry methods[1u << method_bits];
 PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept;
 
-// Names in module namespaces, until any watched namespace changes (the epoch moves on).
+// A watched namespace (a module's dictionary). Every change of the dictionary gives it
+// a new version, drawn from one counter that never goes back, so an answer remembered
+// under an older version, or for a dictionary that has gone away, never matches again;
+// the answers for other namespaces stay valid.
+struct Namespace {
+    PyObject* dict;    // borrowed; nullptr: a free record
+    uint64_t version;  // 0 while the namespace is not remembered (see lookup.cpp)
+    uint64_t lookups;  // reads since the counts were last reset...
+    uint64_t changes;  // ...and changes: a namespace that changes all the time is not remembered
+    int key_check;     // whether every key is an exact str: 1 yes, 0 no, -1 not known
+};
+
+// Names in module namespaces, valid while their namespace keeps its version.
 struct ItemEntry {
-    uint64_t epoch;
     PyObject* dict;
     PyObject* name;
+    Namespace* ns;
+    uint64_t version;
     PyObject* value;      // borrowed from the dictionary; nullptr: the name is not there
     bool on_module_type;  // the module type defines the name: module.name finds that first
 };
 inline constexpr unsigned int item_bits = 9;
 extern ItemEntry items[1u << item_bits];
-extern uint64_t epoch;
 ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept;
 
 inline ItemEntry* item(PyObject* dict, PyObject* name) noexcept {
     ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
-    for (int i = 0; i < 2; i++)
-        if (pair[i].epoch == epoch && pair[i].dict == dict && pair[i].name == name) return &pair[i];
+    for (int i = 0; i < 2; i++) {
+        ItemEntry* e = &pair[i];
+        if (e->dict == dict && e->name == name && e->version == e->ns->version) {
+            e->ns->lookups++;
+            return e;
+        }
+    }
     return item_missed(dict, name);
 }
 
@@ -68,7 +85,8 @@ inline PyObject* unbound_method(PyObject* self, PyObject* name) noexcept {
 
 // dict[name] for a module's namespace: 1 with *value borrowed, 0 when the name is not
 // there, -1 when the answer cannot be remembered (a key that is not a str, no
-// dictionary watcher to be had) and the caller looks the name up itself.
+// dictionary watcher to be had, a namespace that changes all the time) and the caller
+// looks the name up itself.
 inline int namespace_item(PyObject* dict, PyObject* name, PyObject** value) noexcept {
     lookup::ItemEntry* entry = lookup::item(dict, name);
     if (entry == nullptr) return -1;
