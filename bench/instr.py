@@ -68,7 +68,7 @@ def measured_loops(pattern):
         bound = case.statement("module").replace(f"M.{case.op}(", "_bound(", 1)
         loops.append((f"{case.name} | {BOUND}", f"{case.setup}; _bound = M.{case.op}", bound, ns,
                       tuple(case.args.values())))
-    if not pattern or re.search(pattern, "rebound"):
+    if any("rebound" in label for label, *_ in loops):
         for (where, variant), stmt in cases.rebinding_alone().items():
             loops.append((f"rebinding alone: {where} | {variant}", "pass", stmt, cases.namespace(), ()))
     if not pattern or re.search(pattern, "__init__"):
@@ -153,27 +153,66 @@ def markdown(rows, loop, calls):
 
 
 def rebinding_markdown(rows):
-    """A call right after a global was rebound, against an undisturbed call: the row with
-    the rebinding, less the rebinding statement alone, over the plain md5 (short) row."""
-    plain = rows.get("md5 (short)", {})
+    """A call right after a global was rebound, against an undisturbed call."""
     lines = []
-    for name, figures in rows.items():
-        where = re.search(r"a global of (.*) rebound", name)
-        alone = rows.get(f"rebinding alone: {where.group(1)}") if where else None
-        if not alone or not plain:
+    for name in rows:
+        ratios = next_call_ratio(rows, name)
+        if not ratios:
             continue
-        cells = []
-        for variant in ("module", "pure"):
-            if figures.get(variant) is None or alone.get(variant) is None or not plain.get(variant):
-                cells.append("n/a")
-                continue
-            next_call = figures[variant] - alone[variant]
-            cells.append(f"{next_call:,.0f} ({next_call / plain[variant]:.2f})")
-        lines.append(f"| {where.group(1)} | {cells[0]} | {cells[1]} |")
+        where = re.search(r"a global of (.*) rebound", name).group(1)
+        alone = rows[f"rebinding alone: {where}"]
+        cells = [f"{rows[name][v] - alone[v]:,.0f} ({ratios[v]:.2f})" if v in ratios else "n/a"
+                 for v in ("module", "pure")]
+        lines.append(f"| {where} | {cells[0]} | {cells[1]} |")
     if not lines:
         return []
     return ["| global rebound before each md5 (short) call | module: next call (× undisturbed) "
             "| pure: next call (× undisturbed) |", "|---|---:|---:|", *lines]
+
+
+def count(pattern, calls):
+    """Runs the loops whose names match `pattern` under callgrind: (rows, empty loop),
+    rows mapping each operation to its instructions per call by variant."""
+    if shutil.which("valgrind") is None:
+        sys.exit("instr.py: valgrind is not installed (apt-get install valgrind)")
+    build_marks()
+    shutil.rmtree(OUT, ignore_errors=True)
+    os.makedirs(OUT)
+    command = ["valgrind", "--tool=callgrind", "--compress-strings=no", f"--callgrind-out-file={os.path.join(OUT, 'cg.out')}",
+               sys.executable, os.path.abspath(__file__), "--inside", "--calls", str(calls)]
+    if pattern:
+        command += ["--only", pattern]
+    # A fixed hash seed: string hashes decide how dictionaries probe, which moves the
+    # counts by a few dozen instructions from one run to the next.
+    env = dict(os.environ, PYTHONHASHSEED="0")
+    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, env=env)
+    if done.returncode != 0:
+        sys.exit(done.stderr)
+    for line in done.stderr.splitlines():
+        if "not implemented" in line:
+            print(line)
+    # the frame section lists the frame statements by name
+    counts = read_dumps()
+    frame = {label.split(" | ", 1)[1]: total for label, total in counts.items() if label.startswith("frame | ")}
+    counts = {k: v for k, v in counts.items() if not k.startswith("frame | ")}
+    rows, loop = table(counts, calls)
+    if frame:
+        base = counts.get("empty loop", 0)
+        rows["frame"] = {name: (total - base) / calls for name, total in frame.items()}
+    return rows, loop
+
+
+def next_call_ratio(rows, name):
+    """For a row that rebinds a global before each call: the call's own instructions (the
+    row less the rebinding alone) over an undisturbed call, by variant."""
+    where = re.search(r"a global of (.*) rebound", name)
+    alone = rows.get(f"rebinding alone: {where.group(1)}") if where else None
+    plain = rows.get("md5 (short)")
+    if not alone or not plain:
+        return {}
+    figures = rows[name]
+    return {v: (figures[v] - alone[v]) / plain[v] for v in ("module", "pure")
+            if figures.get(v) is not None and alone.get(v) is not None and plain.get(v)}
 
 
 def main():
@@ -188,29 +227,7 @@ def main():
         run_inside(args.only, args.calls)
         return
 
-    if shutil.which("valgrind") is None:
-        sys.exit("instr.py: valgrind is not installed (apt-get install valgrind)")
-    build_marks()
-    shutil.rmtree(OUT, ignore_errors=True)
-    os.makedirs(OUT)
-    command = ["valgrind", "--tool=callgrind", "--compress-strings=no", f"--callgrind-out-file={os.path.join(OUT, 'cg.out')}",
-               sys.executable, os.path.abspath(__file__), "--inside", "--calls", str(args.calls)]
-    if args.only:
-        command += ["--only", args.only]
-    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    if done.returncode != 0:
-        sys.exit(done.stderr)
-    for line in done.stderr.splitlines():
-        if "not implemented" in line:
-            print(line)
-    # the frame section lists the frame statements by name
-    counts = read_dumps()
-    frame = {label.split(" | ", 1)[1]: total for label, total in counts.items() if label.startswith("frame | ")}
-    counts = {k: v for k, v in counts.items() if not k.startswith("frame | ")}
-    rows, loop = table(counts, args.calls)
-    if frame:
-        base = counts.get("empty loop", 0)
-        rows["frame"] = {name: (total - base) / args.calls for name, total in frame.items()}
+    rows, loop = count(args.only, args.calls)
     text = markdown(rows, loop, args.calls)
     print(text)
     if args.write:

@@ -168,17 +168,12 @@ PyObject* introspection_code(const MethodDef& def, PyObject* name, PyObject* qua
 void Call::add_traceback() noexcept { cm::add_traceback(def_ != nullptr ? def_->name : nullptr, line_); }
 
 PyObject* Call::leave(PyObject* result) noexcept {
-    const char* name = def_ != nullptr ? def_->name : "init crypt_main";
-    if (result == nullptr) {
-        if (!PyErr_Occurred())
-            PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s failed without setting an exception", name);
-        if (!entry_added_) add_traceback();
-        return nullptr;
-    }
-    if (PyErr_Occurred()) [[unlikely]] {
+    const char* method = def_ != nullptr ? def_->name : nullptr;
+    if (result != nullptr) {
+        if (!PyErr_Occurred()) [[likely]] return result;
         Py_DECREF(result);
         PyObject* pending = PyErr_GetRaisedException();
-        PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s returned a result with an exception set", name);
+        PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s returned a result with an exception set", method);
         PyObject* error = PyErr_GetRaisedException();
         PyException_SetCause(error, Py_NewRef(pending));
         PyException_SetContext(error, pending);
@@ -186,7 +181,14 @@ PyObject* Call::leave(PyObject* result) noexcept {
         add_traceback();
         return nullptr;
     }
-    return result;
+    PyObject* exception = PyErr_GetRaisedException();
+    if (exception == nullptr) [[unlikely]] {
+        PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s failed without setting an exception", method);
+        exception = PyErr_GetRaisedException();
+    }
+    if (!entry_added_) cm::add_traceback(exception, method, line_);
+    PyErr_SetRaisedException(exception);
+    return nullptr;
 }
 
 int ready_function_type() {

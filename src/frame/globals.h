@@ -17,8 +17,17 @@ struct Process {
 };
 extern Process process;
 
+// A global found neither remembered nor in the module's dictionary: the builtins
+// module, else NameError (an empty handle).
+Ref global_missed(PyObject* name, int found, PyObject* value);
+
 // A module global as a function body sees it: the module's dictionary first, then
 // the builtins module, else NameError (an empty handle). Looked up at every use.
-Ref global(PyObject* name);
+inline Ref global(PyObject* name) {
+    PyObject* value;
+    int found = namespace_item(process.dict, name, &value);
+    if (found > 0) [[likely]] return Ref::borrow(value);
+    return global_missed(name, found, value);
+}
 
 }  // namespace cm

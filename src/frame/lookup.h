@@ -15,8 +15,8 @@ namespace lookup {
 // The first of the two slots (a pair) where the entry for (a, b) may be: two keys that
 // meet in one slot, and are used by turns, both stay remembered.
 inline unsigned int slot(uintptr_t a, uintptr_t b, unsigned int bits) {
-    uint64_t h = (static_cast<uint64_t>(a) * 0x9E3779B97F4A7C15u) ^ static_cast<uint64_t>(b);
-    return static_cast<unsigned int>((h * 0x9E3779B97F4A7C15u) >> (64 - bits)) & ~1u;
+    uint64_t h = (static_cast<uint64_t>(a) ^ (static_cast<uint64_t>(b) >> 4)) * 0x9E3779B97F4A7C15u;
+    return static_cast<unsigned int>(h >> (64 - bits)) & ~1u;
 }
 
 // Methods on types, by type version: a type that changes gets a new version tag, and

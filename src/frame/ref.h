@@ -17,19 +17,22 @@
 #include <array>
 #include <concepts>
 #include <cstddef>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
 namespace cm {
 
 // callable(*args) through the callee's own vectorcall function, as the interpreter's
-// specialised calls do: no thread-state read, and a result is taken as it is; a failure
-// without an exception set still becomes SystemError, as PyObject_Vectorcall makes it.
+// specialised calls do: no thread-state read on success. A callee that fails without
+// setting an exception gets the SystemError that names it, as PyObject_Vectorcall
+// gives; one that returns a result with an exception set is caught at the method's
+// boundary.
 inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     vectorcallfunc function = PyVectorcall_Function(callable);
     if (function == nullptr) return PyObject_Vectorcall(callable, args, nargsf, kwnames);
     PyObject* result = function(callable, args, nargsf, kwnames);
-    if (result == nullptr && !PyErr_Occurred())
+    if (result == nullptr && !PyErr_Occurred()) [[unlikely]]
         PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
     return result;
 }
@@ -140,7 +143,13 @@ public:
     int truth() const { return p_ != nullptr ? PyObject_IsTrue(p_) : -1; }
 
     // self == other, self <= other, the result taken as a truth value: 1, 0, or -1 failed.
-    int equals(PyObject* other) const { return p_ != nullptr ? PyObject_RichCompareBool(p_, other, Py_EQ) : -1; }
+    // Two exact str compare their characters, as the interpreter's own str comparison
+    // does: nothing else can answer.
+    int equals(PyObject* other) const {
+        if (p_ == nullptr) return -1;
+        if (PyUnicode_CheckExact(p_) && PyUnicode_CheckExact(other)) return same_text(p_, other);
+        return PyObject_RichCompareBool(p_, other, Py_EQ);
+    }
     int at_most(PyObject* other) const { return p_ != nullptr ? PyObject_RichCompareBool(p_, other, Py_LE) : -1; }
 
     // int(self), format(self, spec)
@@ -225,6 +234,14 @@ public:
 
 private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
+
+    static bool same_text(PyObject* a, PyObject* b) noexcept {
+        if (a == b) return true;
+        Py_ssize_t length = PyUnicode_GET_LENGTH(a);
+        int kind = PyUnicode_KIND(a);
+        return length == PyUnicode_GET_LENGTH(b) && kind == PyUnicode_KIND(b) &&
+               std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<size_t>(length) * kind) == 0;
+    }
 
     // stack[1] is self, stack[2..] the arguments; stack[0] is free for the callee.
     static Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObject* kwnames) {

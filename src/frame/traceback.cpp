@@ -21,6 +21,7 @@ struct Entry {
     int line;
     const char* method;  // identity of the method's name; nullptr: module execution
     PyObject* frame;
+    int lasti;           // the frame's last instruction, as a traceback entry records it
 };
 
 bool before(const Entry& e, std::pair<int, const char*> key) {
@@ -39,12 +40,11 @@ bool matches(std::vector<Entry>::iterator it, int line, const char* method) {
     return it != frames.end() && it->line == line && it->method == method;
 }
 
-// The frame for the entry; nullptr, with the pending exception replaced by the failure,
-// when it cannot be made.
-PyObject* frame_for(const char* method, int line) {
-    if (auto it = find(line, method); matches(it, line, method)) return it->frame;
+// The entry's frame, made on first use; nullptr, with the failure pending, when it
+// cannot be made.
+const Entry* entry_for(const char* method, int line) {
+    if (auto it = find(line, method); matches(it, line, method)) return &*it;
 
-    PyObject* pending = PyErr_GetRaisedException();
     PyFrameObject* frame = nullptr;
     try {
         std::string function = method != nullptr ? std::string("crypt_main._Crypt.") + method : "init crypt_main";
@@ -56,17 +56,13 @@ PyObject* frame_for(const char* method, int line) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     }
-    if (frame == nullptr) {
-        Py_XDECREF(pending);
-        return nullptr;
-    }
-    PyErr_SetRaisedException(pending);
+    if (frame == nullptr) return nullptr;
     // Making the frame may have run other Python code, and with it another thread that
     // filled the same entry: search again.
     auto it = find(line, method);
     if (matches(it, line, method)) {
         Py_DECREF(frame);
-        return it->frame;
+        return &*it;
     }
     try {
         if (frames.size() == frames.capacity()) {
@@ -74,20 +70,43 @@ PyObject* frame_for(const char* method, int line) {
             frames.reserve(frames.capacity() + 64);
             it = frames.begin() + at;
         }
-        frames.insert(it, Entry{line, method, reinterpret_cast<PyObject*>(frame)});
+        return &*frames.insert(it, Entry{line, method, reinterpret_cast<PyObject*>(frame), PyFrame_GetLasti(frame)});
     } catch (const std::bad_alloc&) {
-        // Not remembered: this entry is still made, with a frame of its own.
-        PyTraceBack_Here(frame);
         Py_DECREF(frame);
+        PyErr_NoMemory();
         return nullptr;
     }
-    return reinterpret_cast<PyObject*>(frame);
 }
 
 }  // namespace
 
 void add_traceback(const char* method, int line) noexcept {
-    if (PyObject* frame = frame_for(method, line)) PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame));
+    PyObject* exception = PyErr_GetRaisedException();
+    if (exception == nullptr) return;
+    add_traceback(exception, method, line);
+    PyErr_SetRaisedException(exception);
+}
+
+// What PyTraceBack_Here does, on an exception already in hand: a traceback object
+// for the frame, in front of the ones the exception carries.
+void add_traceback(PyObject*& exception, const char* method, int line) noexcept {
+    const Entry* entry = entry_for(method, line);
+    PyTracebackObject* tb = entry ? PyObject_GC_New(PyTracebackObject, &PyTraceBack_Type) : nullptr;
+    if (tb == nullptr) {
+        // The failure to make the entry goes on instead, with the exception as its context.
+        if (PyObject* failure = PyErr_GetRaisedException()) {
+            PyException_SetContext(failure, exception);
+            exception = failure;
+        }
+        return;
+    }
+    tb->tb_next = reinterpret_cast<PyTracebackObject*>(PyException_GetTraceback(exception));
+    tb->tb_frame = reinterpret_cast<PyFrameObject*>(Py_NewRef(entry->frame));
+    tb->tb_lasti = entry->lasti;
+    tb->tb_lineno = -1;  // read from the frame's code when it is asked for, as for any entry
+    PyObject_GC_Track(tb);
+    PyException_SetTraceback(exception, reinterpret_cast<PyObject*>(tb));
+    Py_DECREF(tb);
 }
 
 }  // namespace cm

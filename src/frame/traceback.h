@@ -14,4 +14,9 @@ inline constexpr const char* source_file = "crypt_main.py";
 // of that failure replaces the pending one.
 void add_traceback(const char* method, int line) noexcept;
 
+// The same for an exception taken out of the thread state (PyErr_GetRaisedException),
+// which the caller puts back. If the entry cannot be made, `exception` becomes the
+// exception of that failure, with the former one as its context.
+void add_traceback(PyObject*& exception, const char* method, int line) noexcept;
+
 }  // namespace cm

@@ -1,0 +1,80 @@
+"""The performance guard: instructions per call under callgrind (deterministic, unlike
+wall clock) for a representative set of working and failing calls, module against the
+pure-Python class. Fails when a ratio goes above its limit.
+
+    python bench/check.py [--calls N]
+
+The limits: a failing call costs no more than in Python (a binding failure 10 % more,
+for the traceback entry at the definition line that Python's own binding failure does
+not carry); a working call keeps the ratio it had when its limit was set, within 2 %;
+a call right after an unrelated global was rebound costs at most 1.2 times an
+undisturbed one. Ratios are compared as they are reported, to two decimals.
+"""
+
+import argparse
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import instr  # noqa: E402
+
+# operation -> highest module/pure ratio in instructions
+LIMITS = {
+    "md5 (short)": 0.93,
+    "md5 (short, keywords)": 0.91,
+    "base64 (short)": 1.01,
+    "aes_ecb (short)": 1.03,
+    "md5 (fails: binding)": 1.1,
+    "md5 (fails: body step)": 1.0,
+    "base64_decrypt (fails: package error)": 1.0,
+    "aes_ecb (fails: key length)": 1.0,
+    "aes_ecb_decrypt (fails: padding)": 1.0,
+    "token_decrypt (fails: token expiry)": 1.0,
+    "token_decrypt (fails: token rejection)": 1.0,
+}
+# operation -> highest cost of the call after a rebinding, over an undisturbed call
+NEXT_CALL_LIMITS = {
+    "md5 (short, a global of own namespace rebound)": 1.2,
+    "md5 (short, a global of hashlib rebound)": 1.2,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--calls", type=int, default=500)
+    args = parser.parse_args()
+    names = [*LIMITS, *NEXT_CALL_LIMITS]
+    pattern = "^(" + "|".join(re.escape(n) for n in names) + "|rebinding alone: .*)$"
+    rows, _ = instr.count(pattern, args.calls)
+    failed = []
+    print(f"{'operation':48} {'module':>9} {'pure':>9} {'ratio':>6} {'limit':>6}")
+    for name, limit in LIMITS.items():
+        figures = rows.get(name, {})
+        if not figures.get("module") or not figures.get("pure"):
+            failed.append(f"{name}: not measured")
+            continue
+        ratio = figures["module"] / figures["pure"]
+        mark = "" if round(ratio, 2) <= limit else "  <- above the limit"
+        print(f"{name:48} {figures['module']:9,.0f} {figures['pure']:9,.0f} {ratio:6.2f} {limit:6.2f}{mark}")
+        if mark:
+            failed.append(f"{name}: module/pure {ratio:.2f} > {limit}")
+    for name, limit in NEXT_CALL_LIMITS.items():
+        ratio = instr.next_call_ratio(rows, name).get("module")
+        if ratio is None:
+            failed.append(f"{name}: not measured")
+            continue
+        mark = "" if round(ratio, 2) <= limit else "  <- above the limit"
+        print(f"{name:48} {'next call / undisturbed':>19} {ratio:6.2f} {limit:6.2f}{mark}")
+        if mark:
+            failed.append(f"{name}: next call {ratio:.2f} × an undisturbed one > {limit}")
+    if failed:
+        print("\nbench-check failed:\n  " + "\n  ".join(failed))
+        return 1
+    print("\nbench-check: every ratio within its limit")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
