@@ -203,12 +203,14 @@ int run_module(Call& c) {
         if (present < 0) raised();
         if (present == 0 && PyDict_SetItem(sys_modules, N.module_name, process.module) < 0) raised();
 
+        // Looked up by every execution: one after a failed start-up uses what builtins
+        // holds then, and fails here, before the body imports anything, without it.
+        PyObject* staticmethod;
+        if (PyObject_GetOptionalAttr(process.builtins, N.staticmethod, &staticmethod) < 0) raised();
+        Py_XSETREF(C.staticmethod, staticmethod);
         if (C.staticmethod == nullptr) {
-            if (PyObject_GetOptionalAttr(process.builtins, N.staticmethod, &C.staticmethod) < 0) raised();
-            if (C.staticmethod == nullptr) {
-                PyErr_Format(PyExc_NameError, "name '%U' is not defined", N.staticmethod);
-                raised();
-            }
+            PyErr_Format(PyExc_NameError, "name '%U' is not defined", N.staticmethod);
+            raised();
         }
         if (make_shared_constants() < 0 || ready_function_type() < 0) raised();
 

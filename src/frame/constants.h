@@ -159,7 +159,7 @@ struct Shared {
     PyObject* defaults_token;          // (86400, "Tarvex")
     PyObject* defaults_tarvex;         // ("Tarvex",)
     PyObject* token_expired_args;      // ("token已过期",)
-    PyObject* staticmethod;            // builtins.staticmethod, looked up once
+    PyObject* staticmethod;            // builtins.staticmethod, as the last execution found it
 };
 
 extern Names N;
