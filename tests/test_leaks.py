@@ -31,8 +31,8 @@ NOT_BOUND = object()
 
 
 def read_by_bodies():
-    """The objects of READ_BY_BODIES as the module globals are bound now (a case may bind
-    stand-ins, or delete one); a static method is watched with its function."""
+    """(path, object) for READ_BY_BODIES as the module globals are bound now (a case may
+    bind stand-ins, or delete one); a static method is watched with its function."""
     found = []
     for path in READ_BY_BODIES:
         first, *rest = path.split(".")
@@ -40,8 +40,14 @@ def read_by_bodies():
         for name in rest:
             obj = inspect.getattr_static(obj, name, NOT_BOUND)
         if obj is not NOT_BOUND:
-            found += [obj, obj.__func__] if isinstance(obj, staticmethod) else [obj]
+            found.append((path, obj))
+        if isinstance(obj, staticmethod):
+            found.append((f"{path}.__func__", obj.__func__))
     return found
+
+
+def refcounts(watched):
+    return {label: sys.getrefcount(obj) for label, obj in watched}
 
 
 def run(case, count):
@@ -66,7 +72,9 @@ def run(case, count):
 def test_no_leak(case):
     defaults = case.function().__defaults__ or ()
     with case.context():
-        watched = [*case.args, *case.kwargs.values(), *defaults, defaults, *read_by_bodies()]
+        watched = [*((f"argument {i}", arg) for i, arg in enumerate(case.args)), *case.kwargs.items(),
+                   *((f"default {i}", default) for i, default in enumerate(defaults)), ("defaults", defaults),
+                   *read_by_bodies()]
         if case.error is None:
             assert case.verify(case.call())
         else:
@@ -74,7 +82,7 @@ def test_no_leak(case):
                 case.call()
         run(case, case.count)
         gc.collect()  # garbage of earlier tests may still hold some of the watched objects
-        refcounts = [sys.getrefcount(obj) for obj in watched]
+        before = refcounts(watched)
         # A leak grows every batch; caches that are still filling (PyJWT's, json's, the
         # interpreter's free lists) settle, so one of ten batches must stay flat.
         growth = []
@@ -87,7 +95,7 @@ def test_no_leak(case):
             if growth[-1] <= SLACK:
                 break
         assert growth[-1] <= SLACK, growth
-        assert [sys.getrefcount(obj) for obj in watched] == refcounts
+        assert refcounts(watched) == before
     calls = (1 + len(growth)) * scaled(case.count) + 1
     FIGURES["leak sweep: calls"] += calls
     FIGURES[f"leak sweep: calls of {case.method}"] += calls
