@@ -6,6 +6,7 @@ import hashlib
 import hmac
 import importlib
 import os
+import statistics
 import subprocess
 import sys
 import textwrap
@@ -19,7 +20,6 @@ from Crypto.Util.Padding import pad, unpad
 
 import crypt_main
 from conftest import SANITIZED, blocks_growth
-from conftest import blocks_growth
 
 
 def test_module_globals():
@@ -66,7 +66,10 @@ def test_reimport_gives_the_same_module():
 
 def test_reimport_keeps_no_memory():
     # Each import after the first hands back the same module, whose state block the
-    # interpreter then replaces: the old one must not stay behind.
+    # interpreter then replaces: the old one must not stay behind. What is kept per
+    # re-import grows every batch by as much again; the caches of the import system
+    # (and of pytest) fill once, in one batch or two, by up to a few hundred blocks.
+    # So the median batch is measured against the number of re-imports in it.
     def reimport():
         del sys.modules["crypt_main"]
         try:
@@ -74,7 +77,9 @@ def test_reimport_keeps_no_memory():
         finally:
             sys.modules["crypt_main"] = crypt_main
 
-    assert blocks_growth(reimport, 2000, warmup=100) < 100
+    batch = 250
+    growth = [blocks_growth(reimport, batch, warmup=200 if i == 0 else 0) for i in range(8)]
+    assert statistics.median(growth) < batch / 2, growth  # one block kept per re-import: >= batch
 
 
 def run_python(code, env=None):
