@@ -139,16 +139,19 @@ class AnyName(str):
         return True
 
 
-def zero_fill(data):
-    return data + b"\0" * (-len(data) % 16)
+def aes_cbc(value, key, iv):
+    return AES.new(key.encode(), AES.MODE_CBC, iv.encode()).encrypt(pad(value.encode(), 16))
 
 
-REFERENCE = {
-    "aes_cbc": lambda value, key, iv: AES.new(key.encode(), AES.MODE_CBC, iv.encode()).encrypt(pad(value.encode(), 16)),
-    "php": lambda value, key, iv, base64s: (
-        lambda raw: base64.b64encode(raw).decode() if base64s else raw
-    )(AES.new(zero_fill(key.encode("gbk")), AES.MODE_CBC, iv.encode()).encrypt(zero_fill(value.encode("gbk")))),
-}
+def php(value, key, iv, base64s):
+    def zero_fill(data):
+        return data + b"\0" * (-len(data) % 16)
+
+    raw = AES.new(zero_fill(key.encode("gbk")), AES.MODE_CBC, iv.encode()).encrypt(zero_fill(value.encode("gbk")))
+    return base64.b64encode(raw).decode() if base64s else raw
+
+
+REFERENCE = {"aes_cbc": aes_cbc, "php": php}
 
 ANY, A, V, K, I = AnyName("x"), "A" * 16, "V" * 16, "K" * 16, "I" * 16
 KEY_NOT_INTERNED = "".join(["k", "ey"])
@@ -164,7 +167,8 @@ ANY_NAME_CASES = [
             "extra-keyword-unread": ([(ANY, A), ("bogus", 0)], (A, A, A)),
             "value-by-its-name": ([("value", V), (ANY, A)], (V, A, A)),
             "found-before-an-equal-name": ([(ANY, A), (KEY_NOT_INTERNED, K)], (A, A, A)),
-            # one keyword left over: the names are gone through, and the first one free binds again
+            # one keyword left over: the keywords are gone through again, and the name equal
+            # to every parameter binds the first one not given by position (value) again
             "left-over": ([("value", V), ("key", K), ("iv", I), (ANY, A)], (A, K, I)),
         },
         "php": {

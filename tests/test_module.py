@@ -79,8 +79,8 @@ def test_reimport_keeps_no_memory():
 
     batch = 250
     growth = [blocks_growth(reimport, batch, warmup=200 if i == 0 else 0) for i in range(8)]
-    FIGURES["re-import: blocks grown per batch of 250, median"] = statistics.median(growth)
-    FIGURES["re-import: blocks grown per batch of 250, largest"] = max(growth)
+    FIGURES[f"re-import: blocks grown per batch of {batch}, median"] = statistics.median(growth)
+    FIGURES[f"re-import: blocks grown per batch of {batch}, largest"] = max(growth)
     assert statistics.median(growth) < batch / 2, growth  # one block kept per re-import: >= batch
 
 
@@ -158,7 +158,6 @@ def test_failing_class_creation_reports_its_line():
     assert eval(out) == [("init crypt_main", 60)]
 
 
-
 # A first import that fails (jwt blocked, line 22), then a change to builtins.staticmethod,
 # then a second import: the second execution looks staticmethod up again. Packages that
 # should load meanwhile are loaded first: their own code needs the real staticmethod.
@@ -205,6 +204,7 @@ STATIC_METHODS = ["aes_ecb", "aes_ecb_decrypt", "aes_cbc", "aes_cbc_decrypt", "b
 def test_staticmethod_is_looked_up_at_each_execution(preload, change, first, in_modules):
     out = run_python(STATICMETHOD_CHANGED.format(preload=preload, change=change)).splitlines()
     assert out == [first, in_modules, "900150983cd24fb0d6963f7d28e17f72"]
+
 
 # Under the sanitizers: CPython 3.13 leaves the strings that a second interpreter interned
 # (names from the code it loaded) where nothing points to them, so this process is not

@@ -123,7 +123,6 @@ def test_verification_failures_become_plain_exception(make_token, key, library_e
     assert crypt_entries(cause) == [("crypt_main._Crypt.token_decrypt", 246)]
 
 
-
 class Spliced(str):
     """Text whose own __radd__ would decide `text + it` for a str text on the left."""
 
