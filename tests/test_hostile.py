@@ -1,7 +1,8 @@
 """Hostile input: arbitrary objects for every parameter of every method, by position
-and by keyword. Each call gives a value or raises an ordinary exception: never a
-crash and never SystemError (which is also what the interpreter raises when a C
-function returns a result with an exception still set, or fails without one)."""
+and by keyword, drawn at random, and each hostile object in each position, swept. Each
+call gives a value or raises an ordinary exception: never a crash and never SystemError
+(which is also what the interpreter raises when a C function returns a result with an
+exception still set, or fails without one)."""
 
 import contextlib
 import math
@@ -10,7 +11,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import crypt_main
-from method_cases import CT_CBC, CT_DES, CT_ECB, CT_PHP, CT_RSA, IV16, KEY8, KEY16, PRI, PUB, TEXT, TOKEN, FakeRsa
+from method_cases import CASES, CT_CBC, CT_DES, CT_ECB, CT_PHP, CT_RSA, IV16, KEY8, KEY16, PRI, PUB, TEXT, TOKEN, FakeRsa
 from conftest import FIGURES, module_global, scaled
 from crypt_main import _Crypt, m_crypt
 
@@ -143,3 +144,40 @@ def test_hostile_arguments(name, data):
 def test_every_method_is_covered():
     assert set(METHODS) == {name for name in vars(_Crypt) if not name.startswith("__")} | {"__init__"}
     assert crypt_main.m_crypt is m_crypt
+
+
+def working_arguments(name):
+    """Every parameter of `name` (self included) bound as in its first working case."""
+    case = next(c for c in CASES if c.method == name and c.kind == "ok")
+    function, names, optional = parameters(name)
+    given = ((m_crypt,) if names[0] == "self" else ()) + case.args
+    bound = dict(zip(names[len(names) - optional:], function.__defaults__ or ()))
+    bound.update(zip(names, given), **case.kwargs)
+    return case, function, names, [bound[n] for n in names]
+
+
+PROTOCOLS = {
+    "vectorcall": lambda f, names, values, i: f(*values),
+    # tp_call with a tuple and a dictionary; the hostile value and those after it by keyword
+    "call": lambda f, names, values, i: type(f).__call__(f, *values[:i], **dict(zip(names[i:], values[i:]))),
+}
+
+
+@pytest.mark.filterwarnings("ignore::jwt.warnings.InsecureKeyLengthWarning")  # short keys among the objects
+@pytest.mark.parametrize("name", METHODS)
+def test_every_hostile_object_in_every_position(name):
+    case, function, names, values = working_arguments(name)
+    faults, calls = [], 0
+    with case.context():
+        for i in range(len(names)):
+            for lie in LIES:
+                for protocol, call in PROTOCOLS.items():
+                    calls += 1
+                    try:
+                        call(function, names, [*values[:i], lie, *values[i + 1:]], i)
+                    except SystemError as e:  # a fault of the module, not of the input
+                        faults.append(f"{names[i]}={type(lie).__name__} by {protocol}: {e}")
+                    except Exception:
+                        pass
+    assert faults == []
+    FIGURES["hostile sweep: calls"] += calls

@@ -123,6 +123,44 @@ def test_verification_failures_become_plain_exception(make_token, key, library_e
     assert crypt_entries(cause) == [("crypt_main._Crypt.token_decrypt", 246)]
 
 
+class Spliced(str):
+    """Text whose own __radd__ would decide `text + it` for a str text on the left."""
+
+    def __radd__(self, other):
+        return "spliced"
+
+
+class FormatsAs(Exception):
+    """An error whose formatting under an empty specification gives `formatted`."""
+
+    def __init__(self, formatted):
+        super().__init__()
+        self.formatted = formatted
+
+    def __format__(self, spec):
+        return self.formatted
+
+
+class KeyThatRaises(str):
+    """A str key that PyJWT takes, and whose encode, called by PyJWT, raises `error`."""
+
+    def encode(self, *args, **kwargs):
+        raise self.error
+
+
+@pytest.mark.parametrize("formatted, error_type, message", [
+    (Spliced("what went wrong"), Exception, "系统异常：what went wrong"),  # the two texts, joined
+    (7, TypeError, "__format__ must return a str, not int"),  # formatting itself fails
+], ids=["str-subclass", "not-a-str"])
+def test_message_is_the_prefix_and_the_formatted_text(formatted, error_type, message):
+    key = KeyThatRaises(KEY)
+    key.error = FormatsAs(formatted)
+    error = raises_at(error_type, lambda: m.token_decrypt(m.token(1, KEY), key), ("token_decrypt", 251))
+    assert type(error) is error_type and error.args == (message,) and type(error.args[0]) is str
+    assert error.__context__ is key.error
+    assert crypt_entries(key.error) == [("crypt_main._Crypt.token_decrypt", 246)]
+
+
 def test_expired_token_becomes_timeout_error():
     error = raises_at(TimeoutError, lambda: m.token_decrypt(m.token("late", KEY, -10), KEY), ("token_decrypt", 249))
     assert type(error) is TimeoutError and error.args == ("token已过期",)

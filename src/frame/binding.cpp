@@ -79,6 +79,10 @@ int bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject
         slots[i] = PyTuple_GET_ITEM(sig.defaults, i - sig.required);
     if (nkw == 0) return 0;
 
+    // Keywords not yet used. A name equal to several parameter names (a str subclass
+    // whose __eq__ says so) binds each of them and counts once for each, so this can go
+    // below zero; the keywords are then not gone through again, and one that names no
+    // parameter goes unreported.
     Py_ssize_t unused = nkw;
     for (int i = n; i < sig.required; i++) {
         Py_ssize_t k = find_keyword(kwnames, nkw, sig.params[i]);
@@ -94,7 +98,7 @@ int bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject
         slots[i] = kwvalues[k];
         unused--;
     }
-    if (unused == 0) return 0;
+    if (unused <= 0) return 0;
 
     // Some keyword matched no parameter: the first offending one decides the error.
     for (Py_ssize_t k = 0; k < nkw; k++) {

@@ -78,7 +78,11 @@ Ref token_decrypt(Call& c, Ref token, Ref key, Ref issuer) {
     c.at(251);  // raise Exception("系统异常：" + str(e))
     Ref e = caught.exception();
     Ref text = e.format(C.empty_str);                            CHECK(text);
-    Ref message = Ref::borrow(S.system_error).plus(text);        CHECK(message);
+    // The two texts joined into a plain str, as an f-string joins its parts: a str
+    // subclass that format() gave has no say (its __radd__ would decide a `+`).
+    // format() gives a str or fails, so PyUnicode_Concat meets no other type; if it
+    // did, it would raise the TypeError of `"..." + x` for an x without __radd__.
+    Ref message = Ref::steal(PyUnicode_Concat(S.system_error, text.get()));  CHECK(message);
     Ref error = Ref::borrow(PyExc_Exception).call(std::move(message));  CHECK(error);
     return caught.raise(error);
 }
