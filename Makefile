@@ -2,6 +2,8 @@
 # make bench: build, then time every operation against the pure-Python class and the
 # inline calls (bench/run.py; writes bench/results.md and bench/scaling.png).
 # make bench-instr: instructions per call under valgrind's callgrind (bench/instr.py).
+# make bench-check: the performance guard (bench/check.py): instruction ratios of a
+# representative set of working and failing calls against their limits; CI runs it.
 # make sanitize: the whole suite against a build with AddressSanitizer and UBSan (.venv-asan).
 # make valgrind: part of the suite under memcheck; fails on any error from the module.
 # Both set up everything on a fresh machine: a CPython 3.13 virtual environment in
@@ -19,7 +21,7 @@ BUILT := $(VENV)/.built
 BENCH_DEPS := $(VENV)/.bench-deps
 SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml crypt_main.pyi
 
-.PHONY: all build demo peers test dist bench bench-instr sanitize valgrind clean
+.PHONY: all build demo peers test dist bench bench-instr bench-check sanitize valgrind clean
 
 all: build
 
@@ -130,9 +132,11 @@ $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 bench: build $(BENCH_DEPS)
 	$(PY) bench/run.py --write bench/results.md $(BENCH_ARGS)
 
-bench-instr: build
-	@command -v valgrind >/dev/null || { apt-get update -q && apt-get install -y -q valgrind; }
+bench-instr: build | valgrind-tool
 	$(PY) bench/instr.py --write bench/results.md $(BENCH_ARGS)
+
+bench-check: build | valgrind-tool
+	$(PY) bench/check.py
 
 clean:
 	rm -rf $(VENV) $(SAN_VENV) build dist *.egg-info bench/.build

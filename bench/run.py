@@ -22,6 +22,7 @@ import timeit
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import cases  # noqa: E402
+import memory  # noqa: E402
 import report  # noqa: E402
 
 TARGET_SECONDS = 0.002  # one timed loop
@@ -189,6 +190,11 @@ def main():
         print("\nscaling: module/inline against input size")
         print(report.OPERATION_HEADER)
         scaling_rows = scaling(rounds, sizes=SCALING_SIZES[::2] if args.quick else SCALING_SIZES)
+    memory_rows = None
+    if not args.only:
+        memory_rows = memory.measure()
+        print("\npeak memory of one call on 1 MiB of text")
+        print(memory.markdown(memory_rows))
     info["load after"] = report.load()
     print()
     print(report.summary_text(rows))
@@ -198,6 +204,8 @@ def main():
         sections = {"machine": report.machine_markdown(info), "operations": report.operations_markdown(rows)}
         if frame_figures:
             sections["frame"] = report.frame_markdown(*frame_figures)
+        if memory_rows:
+            sections["memory"] = memory.markdown(memory_rows)
         if scaling_rows:
             plot = os.path.join(os.path.dirname(os.path.abspath(args.write)), "scaling.png")
             report.plot_scaling(scaling_rows, plot)
