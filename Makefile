@@ -8,10 +8,14 @@
 # .venv with the build tools, the test tools and the module's dependencies; make test
 # (and make sanitize) also install the programs that the tests run (php-cli, php-mbstring,
 # openssl, gdb) with apt-get when they are missing and it runs as root.
-# make dist: builds the sdist and the wheel, and installs the wheel into a new venv.
+# make dist: builds the sdist and the wheel, repairs the wheel into a manylinux2014 one
+# (auditwheel), checks both with twine, and installs the wheel into a new venv.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
-PYTHON ?= $(shell tools/find-python)
+# Looked for once, when first needed (not at all when PYTHON is given); make says so once
+# when there is none.
+PYTHON ?= $(eval PYTHON := $$(shell tools/find-python 2>/dev/null))$(PYTHON)
+NO_PYTHON := no CPython 3.13 found (python3.13 on PATH, pyenv's versions, /usr/local/bin, /usr/bin): install one or run make with PYTHON=/path/to/python3.13
 VENV := .venv
 PY := $(VENV)/bin/python
 DEPS := $(VENV)/.deps
@@ -24,7 +28,7 @@ SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproje
 all: build
 
 $(PY):
-	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	@test -n "$(PYTHON)" || { echo "$(NO_PYTHON)" >&2; exit 1; }
 	$(PYTHON) -m venv $(VENV)
 
 $(DEPS): $(PY) requirements-dev.txt
@@ -74,7 +78,7 @@ SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -
 SAN_TESTS ?= tests
 
 $(SAN_PY):
-	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	@test -n "$(PYTHON)" || { echo "$(NO_PYTHON)" >&2; exit 1; }
 	$(PYTHON) -m venv $(SAN_VENV)
 
 $(SAN_VENV)/.deps: $(SAN_PY) requirements-dev.txt
