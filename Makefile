@@ -126,6 +126,13 @@ valgrind: build | valgrind-tool
 dist: $(DEPS)
 	tools/check-dist $(PYTHON) $(PY)
 
+# make test-wheel: the whole suite against the wheel that make dist built, installed with
+# its test extra into a new venv outside the tree (tools/test-wheel).
+test-wheel: $(PY) peers
+	tools/test-wheel $(PY)
+
+.PHONY: test-wheel
+
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt
 	touch $@
