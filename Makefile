@@ -131,7 +131,12 @@ dist: $(DEPS)
 test-wheel: $(PY) peers
 	tools/test-wheel $(PY)
 
-.PHONY: test-wheel
+# make check-release: the cibuildwheel configuration and the release workflow, checked as
+# far as this machine allows (tools/check-release; its tools go into .venv-release).
+check-release: $(PY)
+	tools/check-release $(PY)
+
+.PHONY: test-wheel check-release
 
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt
@@ -146,4 +151,4 @@ bench-instr: build
 	$(PY) bench/instr.py --write bench/results.md $(BENCH_ARGS)
 
 clean:
-	rm -rf $(VENV) $(SAN_VENV) build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) .venv-release build dist *.egg-info bench/.build
