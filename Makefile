@@ -124,7 +124,7 @@ valgrind: build | valgrind-tool
 
 
 dist: $(DEPS)
-	tools/check-dist $(PYTHON) $(PY)
+	tools/check-dist $(or $(PYTHON),$(PY)) $(PY)
 
 # make test-wheel: the whole suite against the wheel that make dist built, installed with
 # its test extra into a new venv outside the tree (tools/test-wheel).
