@@ -10,10 +10,14 @@
 # .venv with the build tools, the test tools and the module's dependencies; make test
 # (and make sanitize) also install the programs that the tests run (php-cli, php-mbstring,
 # openssl, gdb) with apt-get when they are missing and it runs as root.
-# make dist: builds the sdist and the wheel, and installs the wheel into a new venv.
+# make dist: builds the sdist and the wheel, repairs the wheel into a manylinux2014 one
+# (auditwheel), checks both with twine, and installs the wheel into a new venv.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
-PYTHON ?= $(shell tools/find-python)
+# Looked for once, when first needed (not at all when PYTHON is given); make says so once
+# when there is none.
+PYTHON ?= $(eval PYTHON := $$(shell tools/find-python 2>/dev/null))$(PYTHON)
+NO_PYTHON := no CPython 3.13 found (python3.13 on PATH, pyenv's versions, /usr/local/bin, /usr/bin): install one or run make with PYTHON=/path/to/python3.13
 VENV := .venv
 PY := $(VENV)/bin/python
 DEPS := $(VENV)/.deps
@@ -26,7 +30,7 @@ SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproje
 all: build
 
 $(PY):
-	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	@test -n "$(PYTHON)" || { echo "$(NO_PYTHON)" >&2; exit 1; }
 	$(PYTHON) -m venv $(VENV)
 
 $(DEPS): $(PY) requirements-dev.txt
@@ -76,7 +80,7 @@ SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -
 SAN_TESTS ?= tests
 
 $(SAN_PY):
-	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	@test -n "$(PYTHON)" || { echo "$(NO_PYTHON)" >&2; exit 1; }
 	$(PYTHON) -m venv $(SAN_VENV)
 
 $(SAN_VENV)/.deps: $(SAN_PY) requirements-dev.txt
@@ -122,7 +126,19 @@ valgrind: build | valgrind-tool
 
 
 dist: $(DEPS)
-	tools/check-dist $(PYTHON) $(PY)
+	tools/check-dist $(or $(PYTHON),$(PY)) $(PY)
+
+# make test-wheel: the whole suite against the wheel that make dist built, installed with
+# its test extra into a new venv outside the tree (tools/test-wheel).
+test-wheel: $(PY) peers
+	tools/test-wheel $(PY)
+
+# make check-release: the cibuildwheel configuration and the release workflow, checked as
+# far as this machine allows (tools/check-release; its tools go into .venv-release).
+check-release: $(PY)
+	tools/check-release $(PY)
+
+.PHONY: test-wheel check-release
 
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt
@@ -139,4 +155,4 @@ bench-check: build | valgrind-tool
 	$(PY) bench/check.py
 
 clean:
-	rm -rf $(VENV) $(SAN_VENV) build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) .venv-release build dist *.egg-info bench/.build

@@ -22,6 +22,9 @@ from failing_allocation import with_allocation_failing
 from method_cases import CASES, PRI, PUB
 from conftest import FIGURES, SANITIZED
 
+if not sys.platform.startswith("linux"):
+    pytest.skip("the sweeps tell crashes by their signals and read their stacks with gdb: Linux only",
+                allow_module_level=True)
 testcapi = pytest.importorskip("_testcapi")
 if not hasattr(testcapi, "set_nomemory"):
     pytest.skip("this interpreter cannot make allocations fail", allow_module_level=True)

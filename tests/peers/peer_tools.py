@@ -4,6 +4,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import sys
 
 import pytest
 
@@ -14,6 +15,8 @@ README = HERE.parent.parent / "README.md"
 def program(name, package):
     """The path of `name`; skips the test when it is missing (fails under CI, where
     `make peers` installs it, so that a broken install cannot pass as a skip)."""
+    if not sys.platform.startswith("linux"):
+        pytest.skip(f"the peer tests run Debian's {name} (package {package}): Linux only")
     path = shutil.which(name)
     if path is None:
         message = f"{name} not installed (Debian package {package}; `make peers` installs it as root)"
