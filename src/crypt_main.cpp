@@ -1,11 +1,9 @@
 // The crypt_main module: its definition, creation and execution, and the module body
 // that imports the packages, builds the class _Crypt from the method table and makes
 // the instance m_crypt.
-#include "frame/constants.h"
+#include "frame/body.h"
 #include "frame/function.h"
-#include "frame/globals.h"
 #include "methods.h"
-
 
 namespace cm {
 
@@ -27,9 +25,6 @@ int copy_spec_attribute(PyObject* spec, PyObject* dict, const char* attribute, c
     return r;
 }
 
-// The state block of the module as it was before a later import handed the module back.
-void* replaced_state = nullptr;
-
 PyObject* create(PyObject* spec, PyModuleDef*) {
     int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
@@ -45,7 +40,7 @@ PyObject* create(PyObject* spec, PyModuleDef*) {
         // A later import gets the same module. The interpreter then forgets the module's
         // state block (and gives it a new one when it runs the execution slot): it is kept
         // here to be freed there.
-        replaced_state = PyModule_GetState(process.module);
+        process.replaced_state = PyModule_GetState(process.module);
         return Py_NewRef(process.module);
     }
 
@@ -66,29 +61,29 @@ PyObject* create(PyObject* spec, PyModuleDef*) {
 }
 
 // ---- the module body --------------------------------------------------------------
-// Each step gives an empty handle or -1 when it failed, with the exception pending.
+// Each statement gives an empty handle or -1 when it failed, with the exception pending.
 
-int bind_global(PyObject* name, const Ref& value) {
+int bind_global(Obj name, const Ref& value) {
     if (!value) return -1;
-    return PyDict_SetItem(process.dict, name, value.get());
+    return PyDict_SetItem(process.dict, name.get(), value.get());
 }
 
 // Whether the module is still being initialised (its spec's _initializing is true):
 // 1 or 0, -1 when reading it failed.
 int still_initialising(const Ref& module) {
     PyObject* spec;
-    if (PyObject_GetOptionalAttr(module.get(), N.dunder_spec, &spec) < 0) return -1;
+    CHECK(PyObject_GetOptionalAttr(module.get(), N.dunder_spec.get(), &spec));
     if (spec == nullptr) return 0;
     Ref owned = Ref::steal(spec);
     PyObject* flag;
-    if (PyObject_GetOptionalAttr(spec, N.initializing, &flag) < 0) return -1;
+    CHECK(PyObject_GetOptionalAttr(spec, N.initializing.get(), &flag));
     return flag != nullptr ? Ref::steal(flag).truth() : 0;
 }
 
 // import <name>
-Ref import_module(PyObject* name) {
+Ref import_module(Obj name) {
     PyObject* found;
-    if (PyDict_GetItemRef(PyImport_GetModuleDict(), name, &found) < 0) return {};
+    CHECK(PyDict_GetItemRef(PyImport_GetModuleDict(), name.get(), &found));
     if (found != nullptr) {
         Ref module = Ref::steal(found);
         // None in sys.modules blocks the import: the import system reports it.
@@ -98,100 +93,87 @@ Ref import_module(PyObject* name) {
         }
     }
     Ref locals = new_dict();                                          CHECK(locals);
-    return Ref::steal(PyImport_ImportModuleLevelObject(name, process.dict, locals.get(), nullptr, 0));
+    return Ref::steal(PyImport_ImportModuleLevelObject(name.get(), process.dict, locals.get(), nullptr, 0));
 }
 
 // The submodule <module>.<name> from sys.modules, or nothing.
-PyObject* loaded_submodule(PyObject* module, PyObject* name) {
-    PyObject* module_name = PyObject_GetAttr(module, N.dunder_name);
-    if (module_name == nullptr) return nullptr;
-    PyObject* full_name = PyUnicode_FromFormat("%U.%U", module_name, name);
-    Py_DECREF(module_name);
-    if (full_name == nullptr) return nullptr;
+Ref loaded_submodule(const Ref& module, Obj name) {
+    Ref module_name = module.attr(N.dunder_name);                     CHECK(module_name);
+    Ref full_name = Ref::steal(PyUnicode_FromFormat("%U.%U", module_name.get(), name.get()));  CHECK(full_name);
     PyObject* submodule = nullptr;
-    PyDict_GetItemRef(PyImport_GetModuleDict(), full_name, &submodule);
-    Py_DECREF(full_name);
-    return submodule;
+    PyDict_GetItemRef(PyImport_GetModuleDict(), full_name.get(), &submodule);
+    return Ref::steal(submodule);
 }
 
 // from <module_name> import <name>
-Ref import_from(PyObject* module_name, PyObject* name) {
+Ref import_from(Obj module_name, Obj name) {
     Ref locals = new_dict();                                          CHECK(locals);
     Ref fromlist = list_of(name);                                     CHECK(fromlist);
     Ref module = Ref::steal(
-        PyImport_ImportModuleLevelObject(module_name, process.dict, locals.get(), fromlist.get(), 0));
+        PyImport_ImportModuleLevelObject(module_name.get(), process.dict, locals.get(), fromlist.get(), 0));
     CHECK(module);
-    PyObject* value = PyObject_GetAttr(module.get(), name);
-    if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    Ref value = module.attr(name);
+    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
         PyErr_Clear();
-        value = loaded_submodule(module.get(), name);
+        value = loaded_submodule(module, name);
     }
-    if (value != nullptr) return Ref::steal(value);
+    if (value) return value;
     PyErr_Clear();
-    PyErr_Format(PyExc_ImportError, "cannot import name %S", name);
+    PyErr_Format(PyExc_ImportError, "cannot import name %S", name.get());
     return {};
 }
 
+// The imports of the module body, at their lines: `import <module>`, or, with a name,
+// `from <module> import <name>`. Each binds the module global of the name it imports.
+struct Import {
+    int line;
+    const Obj* module;
+    const Obj* name = nullptr;
+};
+constexpr Import imports[] = {
+    {12, &N.base64},                           // import base64
+    {13, &N.hashlib},                          // import hashlib
+    {14, &N.hmac},                             // import hmac
+    {17, &N.time},                             // import time
+    {18, &N.binascii, &N.a2b_hex},             // from binascii import a2b_hex
+    {19, &N.binascii, &N.b2a_hex},             // from binascii import b2a_hex
+    {22, &N.jwt},                              // import jwt
+    {24, &N.rsa},                              // import rsa
+    {25, &N.Crypto_Cipher, &N.AES},            // from Crypto.Cipher import AES
+    {26, &N.Crypto_Cipher, &N.DES},            // from Crypto.Cipher import DES
+    {27, &N.Crypto_Util_Padding, &N.pad},      // from Crypto.Util.Padding import pad
+    {28, &N.Crypto_Util_Padding, &N.unpad},    // from Crypto.Util.Padding import unpad
+};
+
 // The method's function object, wrapped with `staticmethod` when the method is static.
-Ref new_method(const MethodDef& def, const Ref& staticmethod) {
-    Ref function = Ref::steal(new_function(def, process.dict));      CHECK(function);
-    if (!def.is_static) return function;
-    return staticmethod.call(std::move(function));
-}
-
-// The statements of the module body, each at its line in crypt_main.py.
-int run_body(Call& c, const Ref& staticmethod) {
-    c.at(11);  // __all__ = ["m_crypt"]
-    CHECK(bind_global(N.dunder_all, list_of(N.m_crypt)));
-
-    c.at(12);  // import base64
-    CHECK(bind_global(N.base64, import_module(N.base64)));
-    c.at(13);  // import hashlib
-    CHECK(bind_global(N.hashlib, import_module(N.hashlib)));
-    c.at(14);  // import hmac
-    CHECK(bind_global(N.hmac, import_module(N.hmac)));
-    c.at(17);  // import time
-    CHECK(bind_global(N.time, import_module(N.time)));
-    c.at(18);  // from binascii import a2b_hex
-    CHECK(bind_global(N.a2b_hex, import_from(N.binascii, N.a2b_hex)));
-    c.at(19);  // from binascii import b2a_hex
-    CHECK(bind_global(N.b2a_hex, import_from(N.binascii, N.b2a_hex)));
-    c.at(22);  // import jwt
-    CHECK(bind_global(N.jwt, import_module(N.jwt)));
-    c.at(24);  // import rsa
-    CHECK(bind_global(N.rsa, import_module(N.rsa)));
-    c.at(25);  // from Crypto.Cipher import AES
-    CHECK(bind_global(N.AES, import_from(N.Crypto_Cipher, N.AES)));
-    c.at(26);  // from Crypto.Cipher import DES
-    CHECK(bind_global(N.DES, import_from(N.Crypto_Cipher, N.DES)));
-    c.at(27);  // from Crypto.Util.Padding import pad
-    CHECK(bind_global(N.pad, import_from(N.Crypto_Util_Padding, N.pad)));
-    c.at(28);  // from Crypto.Util.Padding import unpad
-    CHECK(bind_global(N.unpad, import_from(N.Crypto_Util_Padding, N.unpad)));
-
-    c.at(31);  // class _Crypt: the namespace, then each method at its definition line
-    Ref namespace_ = new_dict();                                      CHECK(namespace_);
-    CHECK(namespace_.set_item(N.dunder_module, N.module_name));
-    CHECK(namespace_.set_item(N.dunder_qualname, N.Crypt));
-    for (const MethodDef& def : methods()) {
-        c.at(def.line);
-        Ref method = new_method(def, staticmethod);                  CHECK(method);
-        CHECK(PyDict_SetItemString(namespace_.get(), def.name, method.get()));
-    }
-    c.at(31);  // _Crypt = type("_Crypt", (), namespace)
-    Ref type = Ref::borrow(reinterpret_cast<PyObject*>(&PyType_Type));
-    CHECK(bind_global(N.Crypt, type.call(N.Crypt, C.empty_tuple, namespace_)));
-
-    c.at(254);  // m_crypt = _Crypt()
-    CHECK(bind_global(N.m_crypt, c.global(N.Crypt).call()));
-
-    c.at(1);  // __test__ = {}
-    return bind_global(N.dunder_test, new_dict());
+Ref new_method(std::span<const MethodDef> table, size_t index, const Ref& staticmethod) {
+    Ref function = Ref::steal(new_function(table, index));           CHECK(function);
+    if (table[index].kind == Kind::plain) return function;
+    return staticmethod.call(function.take());
 }
 
 // ---- execution --------------------------------------------------------------------
+// Start-up is a list of steps, run in order until one fails. From the registration in
+// sys.modules on, a failure gets the entry "init crypt_main" at the line of the
+// statement that failed (line 1 before the module body).
 
-int check_version() {
+struct Startup {
+    PyObject* module;
+    Call c{nullptr, 1};
+    Ref staticmethod;  // builtins.staticmethod, as this execution finds it
+};
+
+// The module object becomes the process's; its __builtins__ is the builtins module.
+int record_module(Startup& s) {
+    process.module = Py_NewRef(s.module);
+    process.dict = PyModule_GetDict(s.module);
+    if (process.builtins == nullptr) process.builtins = PyImport_AddModuleRef("builtins");
+    if (process.builtins == nullptr) return -1;
+    return PyObject_SetAttrString(s.module, "__builtins__", process.builtins);
+}
+
+// A RuntimeWarning when the interpreter is not the 3.13 the module was built for.
+int check_version(Startup&) {
     int major = (Py_Version >> 24) & 0xff;
     int minor = (Py_Version >> 16) & 0xff;
     if (major == 3 && minor == 13) return 0;
@@ -200,52 +182,105 @@ int check_version() {
                             "crypt_main", "does not match", major, minor);
 }
 
-// Everything after the constants exist; a failure reports the statement's line.
-int run_module(Call& c) {
+int make_names_and_texts(Startup&) { return make_constants(); }
+
+// sys.modules["crypt_main"], unless the import system has put the module there already.
+int register_module(Startup&) {
     PyObject* sys_modules = PyImport_GetModuleDict();
-    int present = PyDict_Contains(sys_modules, N.module_name);       CHECK(present);
-    if (!present) CHECK(PyDict_SetItem(sys_modules, N.module_name, process.module));
-
-    // Looked up afresh by every execution, and held for the class body.
-    PyObject* found;
-    CHECK(PyObject_GetOptionalAttr(process.builtins, N.staticmethod, &found));
-    Ref staticmethod = Ref::steal(found);
-    if (!staticmethod) {
-        PyErr_Format(PyExc_NameError, "name '%U' is not defined", N.staticmethod);
-        return -1;
-    }
-    CHECK(make_shared_constants());
-    CHECK(ready_function_type());
-
-    return run_body(c, staticmethod);
+    int present = PyDict_Contains(sys_modules, N.module_name.get());  CHECK(present);
+    if (present) return 0;
+    return PyDict_SetItem(sys_modules, N.module_name.get(), process.module);
 }
+
+// builtins.staticmethod, looked up afresh by every execution and held for the class body.
+int look_up_staticmethod(Startup& s) {
+    PyObject* found;
+    CHECK(PyObject_GetOptionalAttr(process.builtins, N.staticmethod.get(), &found));
+    s.staticmethod = Ref::steal(found);
+    if (s.staticmethod) return 0;
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", N.staticmethod.get());
+    return -1;
+}
+
+// The tuples of the constants, what each method's function object is made from, and
+// the function type.
+int prepare_methods_and_tuples(Startup&) {
+    CHECK(make_tuples());
+    CHECK(prepare_methods(method_table()));
+    return ready_function_type();
+}
+
+// The statements of the module body, each at its line in crypt_main.py.
+int run_body(Startup& s) {
+    Call& c = s.c;
+    c.at(11);  // __all__ = ["m_crypt"]
+    CHECK(bind_global(N.dunder_all, list_of(N.m_crypt)));
+
+    for (const Import& i : imports) {
+        c.at(i.line);  // the import of the table's row
+        Ref imported = i.name ? import_from(*i.module, *i.name) : import_module(*i.module);
+        CHECK(bind_global(i.name ? *i.name : *i.module, imported));
+    }
+
+    c.at(31);  // class _Crypt: its namespace, then each method at its definition line
+    Ref namespace_ = new_dict();                                      CHECK(namespace_);
+    CHECK(namespace_.set_item(N.dunder_module, N.module_name));
+    CHECK(namespace_.set_item(N.dunder_qualname, N.Crypt));
+    std::span<const MethodDef> table = method_table();
+    for (size_t index = 0; index < table.size(); ++index) {
+        c.at(table[index].line);  // def <name>(...): the row's definition line
+        Ref method = new_method(table, index, s.staticmethod);       CHECK(method);
+        CHECK(PyDict_SetItemString(namespace_.get(), table[index].name, method.get()));
+    }
+    c.at(31);  // _Crypt = type("_Crypt", (), namespace)
+    Obj type = reinterpret_cast<PyObject*>(&PyType_Type);
+    CHECK(bind_global(N.Crypt, type.call(N.Crypt, O.empty_tuple, namespace_)));
+
+    c.at(254);  // m_crypt = _Crypt()
+    CHECK(bind_global(N.m_crypt, c.global(N.Crypt).call()));
+
+    c.at(1);  // __test__ = {}
+    return bind_global(N.dunder_test, new_dict());
+}
+
+struct Step {
+    int (*run)(Startup&);
+    bool reports_line;  // a failure gets the "init crypt_main" entry
+};
+constexpr Step steps[] = {
+    {record_module, false},
+    {check_version, false},
+    {make_names_and_texts, false},
+    {register_module, true},
+    {look_up_staticmethod, true},
+    {prepare_methods_and_tuples, true},
+    {run_body, true},
+};
 
 int exec(PyObject* module) {
     if (process.module != nullptr) {
         if (process.module == module) {
-            // Freed only if the module no longer points to it.
-            if (replaced_state != nullptr && PyModule_GetState(module) != replaced_state) PyMem_Free(replaced_state);
-            replaced_state = nullptr;
+            // A re-import: the interpreter gave the module a new state block; the one it
+            // replaced is freed, unless the module still points to it.
+            if (process.replaced_state != nullptr && PyModule_GetState(module) != process.replaced_state)
+                PyMem_Free(process.replaced_state);
+            process.replaced_state = nullptr;
             return 0;
         }
         PyErr_SetString(PyExc_RuntimeError,
                         "Module 'crypt_main' has already been imported. Re-initialisation is not supported.");
         return -1;
     }
-    process.module = Py_NewRef(module);
-    process.dict = PyModule_GetDict(module);
-    if (process.builtins == nullptr) process.builtins = PyImport_AddModuleRef("builtins");
-    bool ok = process.builtins != nullptr && PyObject_SetAttrString(module, "__builtins__", process.builtins) == 0 &&
-              check_version() == 0 && make_constants() == 0;
-    if (ok) {
-        Call c(nullptr, 1);
-        ok = run_module(c) == 0;
-        if (!ok) c.add_traceback();
+    Startup s{module};
+    for (const Step& step : steps) {
+        if (step.run(s) == 0) continue;
+        if (step.reports_line) s.c.add_traceback();
+        // Nothing of the half-built module stays reachable from the process's state.
+        Py_CLEAR(process.module);
+        process.dict = nullptr;
+        return -1;
     }
-    if (ok) return 0;
-    Py_CLEAR(process.module);
-    process.dict = nullptr;
-    return -1;
+    return 0;
 }
 
 PyModuleDef_Slot slots[] = {

@@ -1,4 +1,5 @@
-// The one table of _Crypt's methods: adding a method is a row here and a body.
+// The one table of _Crypt's methods: adding a method is a row here and a body. The
+// docstring and the default tuple of each method are made from its row.
 #include "methods.h"
 
 #include "ciphers/ciphers.h"
@@ -13,58 +14,56 @@ namespace {
 // _Crypt.__init__(self): nothing to set up, the class keeps no state.
 Ref init(Call&, Ref) { return Ref::borrow(Py_None); }
 
-constexpr bool plain = false;
-constexpr bool static_ = true;
-using M = Names;
-using D = Shared;
-
-const MethodDef table[] = {
-    {"__init__", plain, {&M::self}, nullptr, "_Crypt.__init__(self)", {}, 32, body<init>()},
-    {"aes_ecb", static_, {&M::value, &M::key}, nullptr, "_Crypt.aes_ecb(value, key)", {&M::cryptor, &M::result},
-     60, body<aes_ecb>()},
-    {"aes_ecb_decrypt", static_, {&M::value, &M::key}, nullptr, "_Crypt.aes_ecb_decrypt(value, key)",
-     {&M::cryptor, &M::text, &M::result}, 66, body<aes_ecb_decrypt>()},
-    {"aes_cbc", static_, {&M::value, &M::key, &M::iv}, nullptr, "_Crypt.aes_cbc(value, key, iv)",
-     {&M::cryptor, &M::result}, 73, body<aes_cbc>()},
-    {"aes_cbc_decrypt", static_, {&M::value, &M::key, &M::iv}, nullptr, "_Crypt.aes_cbc_decrypt(value, key, iv)",
-     {&M::cryptor, &M::text, &M::result}, 79, body<aes_cbc_decrypt>()},
-    {"base64", static_, {&M::value}, nullptr, "_Crypt.base64(value)", {&M::result}, 86, body<base64>()},
-    {"base64_decrypt", static_, {&M::value}, nullptr, "_Crypt.base64_decrypt(value)", {&M::result}, 91,
-     body<base64_decrypt>()},
-    {"des", static_, {&M::value, &M::key}, nullptr, "_Crypt.des(value, key)", {&M::cryptor, &M::result}, 96,
-     body<des>()},
-    {"des_decrypt", static_, {&M::value, &M::key}, nullptr, "_Crypt.des_decrypt(value, key)",
-     {&M::cryptor, &M::text, &M::result}, 102, body<des_decrypt>()},
-    {"md5", static_, {&M::value, &M::fmt}, nullptr, "_Crypt.md5(value, fmt)", {&M::result}, 109, body<md5>()},
-    {"md5_hmac", static_, {&M::value, &M::key}, nullptr, "_Crypt.md5_hmac(value, key)", {&M::result}, 125,
-     body<md5_hmac>()},
-    {"php", plain, {&M::self, &M::value, &M::key, &M::iv, &M::base64s}, &D::defaults_false,
-     "_Crypt.php(self, value, key, iv, base64s=False)", {&M::cryptor, &M::result}, 135, body<php>()},
-    {"php_decrypt", plain, {&M::self, &M::value, &M::key, &M::iv, &M::base64s}, &D::defaults_false,
-     "_Crypt.php_decrypt(self, value, key, iv, base64s=False)", {&M::cryptor, &M::text, &M::result}, 142,
-     body<php_decrypt>()},
-    {"_add_to_16", static_, {&M::value}, nullptr, "_Crypt._add_to_16(value)", {}, 150, body<add_to_16>()},
-    {"rsa_keys", static_, {&M::length}, &D::defaults_2048, "_Crypt.rsa_keys(length=2048)",
-     {&M::required_bits, &M::key_length, &M::pub_key, &M::pri_key}, 157, body<rsa_keys>()},
-    {"rsa", static_, {&M::value, &M::pub_key, &M::hexs}, &D::defaults_false, "_Crypt.rsa(value, pub_key, hexs=False)",
-     {&M::text, &M::result}, 171, body<rsa>()},
-    {"rsa_decrypt", static_, {&M::value, &M::pri_key, &M::hexs}, &D::defaults_false,
-     "_Crypt.rsa_decrypt(value, pri_key, hexs=False)", {&M::result}, 177, body<rsa_decrypt>()},
-    {"sha1", static_, {&M::value, &M::fmt}, nullptr, "_Crypt.sha1(value, fmt)", {&M::result}, 183, body<sha1>()},
-    {"sha256", static_, {&M::value, &M::fmt}, nullptr, "_Crypt.sha256(value, fmt)", {&M::result}, 196,
-     body<sha256>()},
-    {"sha384", static_, {&M::value, &M::fmt}, nullptr, "_Crypt.sha384(value, fmt)", {&M::result}, 209,
-     body<sha384>()},
-    {"sha512", static_, {&M::value, &M::fmt}, nullptr, "_Crypt.sha512(value, fmt)", {&M::result}, 222,
-     body<sha512>()},
-    {"token", static_, {&M::data, &M::key, &M::exp_time, &M::issuer}, &D::defaults_token,
-     "_Crypt.token(data, key, exp_time=86400, issuer=u'Tarvex')", {&M::token_dict, &M::result}, 235, body<token>()},
-    {"token_decrypt", static_, {&M::token, &M::key, &M::issuer}, &D::defaults_tarvex,
-     "_Crypt.token_decrypt(token, key, issuer=u'Tarvex')", {&M::token_dict, &M::e}, 243, body<token_decrypt>()},
+constexpr MethodDef table[] = {
+    {.name = "__init__", .kind = Kind::plain, .params = {&N.self}, .line = 32, .body = body<init>()},
+    {.name = "aes_ecb", .kind = Kind::static_method, .params = {&N.value, &N.key},
+     .locals = {&N.cryptor, &N.result}, .line = 60, .body = body<aes_ecb>()},
+    {.name = "aes_ecb_decrypt", .kind = Kind::static_method, .params = {&N.value, &N.key},
+     .locals = {&N.cryptor, &N.text, &N.result}, .line = 66, .body = body<aes_ecb_decrypt>()},
+    {.name = "aes_cbc", .kind = Kind::static_method, .params = {&N.value, &N.key, &N.iv},
+     .locals = {&N.cryptor, &N.result}, .line = 73, .body = body<aes_cbc>()},
+    {.name = "aes_cbc_decrypt", .kind = Kind::static_method, .params = {&N.value, &N.key, &N.iv},
+     .locals = {&N.cryptor, &N.text, &N.result}, .line = 79, .body = body<aes_cbc_decrypt>()},
+    {.name = "base64", .kind = Kind::static_method, .params = {&N.value}, .locals = {&N.result}, .line = 86,
+     .body = body<base64>()},
+    {.name = "base64_decrypt", .kind = Kind::static_method, .params = {&N.value}, .locals = {&N.result},
+     .line = 91, .body = body<base64_decrypt>()},
+    {.name = "des", .kind = Kind::static_method, .params = {&N.value, &N.key}, .locals = {&N.cryptor, &N.result},
+     .line = 96, .body = body<des>()},
+    {.name = "des_decrypt", .kind = Kind::static_method, .params = {&N.value, &N.key},
+     .locals = {&N.cryptor, &N.text, &N.result}, .line = 102, .body = body<des_decrypt>()},
+    {.name = "md5", .kind = Kind::static_method, .params = {&N.value, &N.fmt}, .locals = {&N.result}, .line = 109,
+     .body = body<md5>()},
+    {.name = "md5_hmac", .kind = Kind::static_method, .params = {&N.value, &N.key}, .locals = {&N.result},
+     .line = 125, .body = body<md5_hmac>()},
+    {.name = "php", .kind = Kind::plain, .params = {&N.self, &N.value, &N.key, &N.iv, &N.base64s},
+     .defaults = {&O.False}, .locals = {&N.cryptor, &N.result}, .line = 135, .body = body<php>()},
+    {.name = "php_decrypt", .kind = Kind::plain, .params = {&N.self, &N.value, &N.key, &N.iv, &N.base64s},
+     .defaults = {&O.False}, .locals = {&N.cryptor, &N.text, &N.result}, .line = 142, .body = body<php_decrypt>()},
+    {.name = "_add_to_16", .kind = Kind::static_method, .params = {&N.value}, .line = 150, .body = body<add_to_16>()},
+    {.name = "rsa_keys", .kind = Kind::static_method, .params = {&N.length}, .defaults = {&I.i2048},
+     .locals = {&N.required_bits, &N.key_length, &N.pub_key, &N.pri_key}, .line = 157, .body = body<rsa_keys>()},
+    {.name = "rsa", .kind = Kind::static_method, .params = {&N.value, &N.pub_key, &N.hexs}, .defaults = {&O.False},
+     .locals = {&N.text, &N.result}, .line = 171, .body = body<rsa>()},
+    {.name = "rsa_decrypt", .kind = Kind::static_method, .params = {&N.value, &N.pri_key, &N.hexs},
+     .defaults = {&O.False}, .locals = {&N.result}, .line = 177, .body = body<rsa_decrypt>()},
+    {.name = "sha1", .kind = Kind::static_method, .params = {&N.value, &N.fmt}, .locals = {&N.result}, .line = 183,
+     .body = body<sha1>()},
+    {.name = "sha256", .kind = Kind::static_method, .params = {&N.value, &N.fmt}, .locals = {&N.result},
+     .line = 196, .body = body<sha256>()},
+    {.name = "sha384", .kind = Kind::static_method, .params = {&N.value, &N.fmt}, .locals = {&N.result},
+     .line = 209, .body = body<sha384>()},
+    {.name = "sha512", .kind = Kind::static_method, .params = {&N.value, &N.fmt}, .locals = {&N.result},
+     .line = 222, .body = body<sha512>()},
+    {.name = "token", .kind = Kind::static_method, .params = {&N.data, &N.key, &N.exp_time, &N.issuer},
+     .defaults = {&I.i86400, &S.Tarvex}, .locals = {&N.token_dict, &N.result}, .line = 235, .body = body<token>()},
+    {.name = "token_decrypt", .kind = Kind::static_method, .params = {&N.token, &N.key, &N.issuer},
+     .defaults = {&S.Tarvex}, .locals = {&N.token_dict, &N.e}, .line = 243, .body = body<token_decrypt>()},
 };
+static_assert(bodies_fit(table), "a body takes as many arguments as its row has parameters");
 
 }  // namespace
 
-std::span<const MethodDef> methods() { return table; }
+std::span<const MethodDef> method_table() { return table; }
 
 }  // namespace cm

@@ -7,6 +7,6 @@
 
 namespace cm {
 
-std::span<const MethodDef> methods();
+std::span<const MethodDef> method_table();
 
 }  // namespace cm

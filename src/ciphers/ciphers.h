@@ -1,7 +1,7 @@
 // AES-ECB, AES-CBC, the PHP-compatible AES and DES.
 #pragma once
 
-#include "../frame/function.h"
+#include "../frame/body.h"
 
 namespace cm {
 

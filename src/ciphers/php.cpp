@@ -12,7 +12,7 @@ Ref php_cryptor(Call& c, const Ref& self, const Ref& key, const Ref& iv) {
     Ref key_bytes = self.method(N.add_to_16, key);    CHECK(key_bytes);
     Ref mode = c.global(N.AES).attr(N.MODE_CBC);      CHECK(mode);
     Ref iv_bytes = iv.method(N.encode, S.utf_8);      CHECK(iv_bytes);
-    return new_.call(std::move(key_bytes), std::move(mode), std::move(iv_bytes));
+    return new_.call(key_bytes.take(), mode.take(), iv_bytes.take());
 }
 
 }  // namespace
@@ -26,7 +26,7 @@ Ref php(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
     c.at(137);  // result = cryptor.encrypt(self._add_to_16(value))
     Ref encrypt = cryptor.attr(N.encrypt);            CHECK(encrypt);
     Ref plain = self.method(N.add_to_16, value);      CHECK(plain);
-    Ref result = encrypt.call(std::move(plain));      CHECK(result);
+    Ref result = encrypt.call(plain.take());          CHECK(result);
 
     c.at(138);  // if base64s:
     int wanted = base64s.truth();                     CHECK(wanted);
@@ -35,8 +35,8 @@ Ref php(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
     c.at(139);  // result = str(base64.encodebytes(result), encoding="utf-8").replace("\n", "")
     Ref encodebytes = c.global(N.base64).attr(N.encodebytes);             CHECK(encodebytes);
     Ref lines = encodebytes.call(result);                                  CHECK(lines);
-    Ref text = str_type().call_kw(K.encoding, std::move(lines), S.utf_8);  CHECK(text);
-    return text.method(N.replace, S.newline, C.empty_str);
+    Ref text = str_type().call_kw(T.kw_encoding, lines.take(), S.utf_8);  CHECK(text);
+    return text.take().method(N.replace, S.newline, S.empty);
 }
 
 // php_decrypt(self, value, key, iv, base64s=False) -> str, trailing NULs removed
@@ -50,12 +50,12 @@ Ref php_decrypt(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
         c.at(145);  // value = base64.decodebytes(value.encode())
         Ref decodebytes = c.global(N.base64).attr(N.decodebytes);  CHECK(decodebytes);
         Ref encoded = value.method(N.encode);                      CHECK(encoded);
-        value = decodebytes.call(std::move(encoded));              CHECK(value);
+        value = decodebytes.call(encoded.take());                  CHECK(value);
     }
 
     c.at(146);  // text = cryptor.decrypt(value).decode("gbk")
     Ref plain = cryptor.method(N.decrypt, value);         CHECK(plain);
-    Ref text = std::move(plain).method(N.decode, S.gbk);  CHECK(text);
+    Ref text = plain.take().method(N.decode, S.gbk);      CHECK(text);
 
     c.at(147);  // result = text.rstrip("\x00")
     return text.method(N.rstrip, S.nul);
@@ -72,7 +72,7 @@ Ref add_to_16(Call& c, Ref value) {
         if (length % 16 == 0) return value;
 
         c.at(154);  // value += "\x00".encode()
-        Ref zero = Ref::borrow(S.nul).method(N.encode);   CHECK(zero);
+        Ref zero = S.nul.method(N.encode);                CHECK(zero);
         value = value.plus_in_place(zero);                CHECK(value);
     }
 }

@@ -9,18 +9,18 @@ Ref base64(Call& c, Ref value) {
     c.at(88);  // result = str(base64.encodebytes(value.encode()), encoding="utf-8").replace("\n", "")
     Ref encodebytes = c.global(N.base64).attr(N.encodebytes);                CHECK(encodebytes);
     Ref data = value.method(N.encode);                                        CHECK(data);
-    Ref encoded = encodebytes.call(std::move(data));                          CHECK(encoded);
-    Ref text = str_type().call_kw(K.encoding, std::move(encoded), S.utf_8);   CHECK(text);
-    return std::move(text).method(N.replace, S.newline, C.empty_str);
+    Ref encoded = encodebytes.call(data.take());                              CHECK(encoded);
+    Ref text = str_type().call_kw(T.kw_encoding, encoded.take(), S.utf_8);    CHECK(text);
+    return text.take().method(N.replace, S.newline, S.empty);
 }
 
 // base64_decrypt(value) -> str; decodebytes skips line breaks and other non-alphabet bytes
 Ref base64_decrypt(Call& c, Ref value) {
     c.at(93);  // result = str(base64.decodebytes(value.encode(encoding="utf-8")), encoding="utf-8")
     Ref decodebytes = c.global(N.base64).attr(N.decodebytes);                 CHECK(decodebytes);
-    Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);                CHECK(data);
-    Ref decoded = decodebytes.call(std::move(data));                          CHECK(decoded);
-    return str_type().call_kw(K.encoding, std::move(decoded), S.utf_8);
+    Ref data = value.method_kw(N.encode, T.kw_encoding, S.utf_8);             CHECK(data);
+    Ref decoded = decodebytes.call(data.take());                              CHECK(decoded);
+    return str_type().call_kw(T.kw_encoding, decoded.take(), S.utf_8);
 }
 
 }  // namespace cm

@@ -1,7 +1,7 @@
 // Base64 text, hex digests and HMAC-MD5.
 #pragma once
 
-#include "../frame/function.h"
+#include "../frame/body.h"
 
 namespace cm {
 

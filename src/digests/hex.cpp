@@ -6,66 +6,72 @@ namespace cm {
 
 namespace {
 
-// fmt == "upper" or fmt == "lower" picks the case; any other fmt leaves the digits
-// as hashlib gives them. `line` is the line of the "upper" test; the three statements
-// after it follow on the next lines.
-Ref in_case(Call& c, Ref result, const Ref& fmt, int line) {
-    c.at(line);
-    int upper = fmt.equals(N.upper);                 CHECK(upper);
+// Where the statements of one member of the family stand in crypt_main.py.
+struct DigestLines {
+    int construct;     // result = hashlib.<constructor>()
+    int update_bytes;  // result.update(value)                        (md5 alone)
+    int update;        // result.update(value.encode(encoding="utf-8"))
+    int hexdigest;     // result = result.hexdigest()
+    int upper_test;    // if fmt == "upper":
+    int upper;         //     result = result.upper()
+    int lower_test;    // elif fmt == "lower":
+    int lower;         //     result = result.lower()
+};
+
+// The body of every member: they differ in the hashlib constructor, in their lines, and
+// in whether a bytes value is hashed as it is (md5) or must have an encode method.
+template <Obj Names::*constructor, DigestLines lines, bool takes_bytes>
+Ref hex_digest(Call& c, const Ref& value, const Ref& fmt) {
+    c.at(lines.construct);  // result = hashlib.<constructor>()
+    Ref result = c.global(N.hashlib).method(N.*constructor);          CHECK(result);
+
+    if (takes_bytes && PyBytes_Check(value.get())) {
+        c.at(lines.update_bytes);  // result.update(value)
+        Ref none = result.method(N.update, value);                     CHECK(none);
+    } else {
+        c.at(lines.update);  // result.update(value.encode(encoding="utf-8"))
+        Callee update = result.method_attr(N.update);                 CHECK(update);
+        Ref data = value.method_kw(N.encode, T.kw_encoding, S.utf_8); CHECK(data);
+        Ref none = update.call(data.take());                          CHECK(none);
+    }
+
+    c.at(lines.hexdigest);  // result = result.hexdigest()
+    result = result.method(N.hexdigest);                               CHECK(result);
+
+    c.at(lines.upper_test);  // if fmt == "upper":
+    int upper = fmt.equals(N.upper);                                   CHECK(upper);
     if (upper) {
-        c.at(line + 1);
+        c.at(lines.upper);  // result = result.upper()
         return result.method(N.upper);
     }
-    c.at(line + 2);
-    int lower = fmt.equals(N.lower);                 CHECK(lower);
+    c.at(lines.lower_test);  // elif fmt == "lower":
+    int lower = fmt.equals(N.lower);                                   CHECK(lower);
     if (lower) {
-        c.at(line + 3);
+        c.at(lines.lower);  // result = result.lower()
         return result.method(N.lower);
     }
     return result;
-}
-
-// The SHA members take text only. `line` is the line of the constructor call; update,
-// hexdigest and the case tests follow on the next lines.
-Ref sha(Call& c, PyObject* constructor, Ref value, const Ref& fmt, int line) {
-    c.at(line);
-    Ref result = c.global(N.hashlib).method(constructor);              CHECK(result);
-
-    c.at(line + 1);
-    Method update = result.method_attr(N.update);                     CHECK(update);
-    Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);        CHECK(data);
-    Ref none = update.call(std::move(data));                          CHECK(none);
-
-    c.at(line + 2);
-    result = result.method(N.hexdigest);                               CHECK(result);
-    return in_case(c, std::move(result), fmt, line + 3);
 }
 
 }  // namespace
 
 // md5(value, fmt): value is text, or bytes hashed as they are
 Ref md5(Call& c, Ref value, Ref fmt) {
-    c.at(111);  // result = hashlib.md5()
-    Ref result = c.global(N.hashlib).method(N.md5);                    CHECK(result);
-
-    if (PyBytes_Check(value.get())) {
-        c.at(113);  // result.update(value)
-        Ref none = result.method(N.update, value);                     CHECK(none);
-    } else {
-        c.at(115);  // result.update(value.encode(encoding="utf-8"))
-        Method update = result.method_attr(N.update);                 CHECK(update);
-        Ref data = value.method_kw(N.encode, K.encoding, S.utf_8);    CHECK(data);
-        Ref none = update.call(std::move(data));                      CHECK(none);
-    }
-
-    c.at(116);  // result = result.hexdigest()
-    result = result.method(N.hexdigest);                               CHECK(result);
-    return in_case(c, std::move(result), fmt, 117);
+    return hex_digest<&Names::md5, {111, 113, 115, 116, 117, 118, 119, 120}, true>(c, value, fmt);
 }
 
-Ref sha1(Call& c, Ref value, Ref fmt) { return sha(c, N.sha1, value, fmt, 185); }
-Ref sha256(Call& c, Ref value, Ref fmt) { return sha(c, N.sha256, value, fmt, 198); }
-Ref sha384(Call& c, Ref value, Ref fmt) { return sha(c, N.sha384, value, fmt, 211); }
-Ref sha512(Call& c, Ref value, Ref fmt) { return sha(c, N.sha512, value, fmt, 224); }
+// sha1(value, fmt) .. sha512(value, fmt): value is text
+Ref sha1(Call& c, Ref value, Ref fmt) {
+    return hex_digest<&Names::sha1, {185, 0, 186, 187, 188, 189, 190, 191}, false>(c, value, fmt);
+}
+Ref sha256(Call& c, Ref value, Ref fmt) {
+    return hex_digest<&Names::sha256, {198, 0, 199, 200, 201, 202, 203, 204}, false>(c, value, fmt);
+}
+Ref sha384(Call& c, Ref value, Ref fmt) {
+    return hex_digest<&Names::sha384, {211, 0, 212, 213, 214, 215, 216, 217}, false>(c, value, fmt);
+}
+Ref sha512(Call& c, Ref value, Ref fmt) {
+    return hex_digest<&Names::sha512, {224, 0, 225, 226, 227, 228, 229, 230}, false>(c, value, fmt);
+}
 
 }  // namespace cm

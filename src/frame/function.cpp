@@ -1,25 +1,39 @@
 #include "function.h"
 
 #include "binding.h"
+#include "operations.h"
 #include "traceback.h"
 
 #include <cstddef>
 
 namespace cm {
 
+// Per row of the method table, what its function object is made from; made once, and
+// shared by the function objects of every execution of the module.
+struct PreparedMethods {
+    struct Entry {
+        PyObject* name;      // interned
+        PyObject* qualname;  // "_Crypt." + name
+        PyObject* doc;       // "_Crypt.name(parameters, with=defaults)"
+        PyObject* defaults;  // the default tuple, or nullptr
+        PyObject* code;      // introspection: parameters and locals, definition line
+    };
+    Entry methods[max_methods];
+};
+PreparedMethods prepared_methods;
+
 namespace {
+
+using Prepared = PreparedMethods::Entry;
 
 struct Function {
     PyObject_HEAD
     vectorcallfunc vectorcall;
     const MethodDef* def;
+    const Prepared* prepared;
     Signature signature;
     PyObject* params[max_params];
-    PyObject* name;
-    PyObject* qualname;
-    PyObject* doc;
     PyObject* globals;
-    PyObject* code;  // introspection: parameters and locals, definition line
 };
 
 Function* as_function(PyObject* self) { return reinterpret_cast<Function*>(self); }
@@ -27,7 +41,7 @@ Function* as_function(PyObject* self) { return reinterpret_cast<Function*>(self)
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     Function* f = as_function(self);
     PyObject* slots[max_params];
-    Call c(f->def, f->def->line);
+    Call c(f->def->name, f->def->line);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // The common calls need no binding: the body reads the arguments where they are.
     PyObject* const* bound = args;
@@ -45,26 +59,20 @@ PyObject* function_get(PyObject* self, PyObject* obj, PyObject*) {
 }
 
 PyObject* function_repr(PyObject* self) {
-    return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
+    return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->prepared->qualname, self);
 }
 
 // Pickled by reference, as crypt_main._Crypt.<name>.
-PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_function(self)->qualname); }
+PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_function(self)->prepared->qualname); }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(as_function(self)->globals);
-    Py_VISIT(as_function(self)->code);
     return 0;
 }
 
 int function_clear(PyObject* self) {
-    Function* f = as_function(self);
-    Py_CLEAR(f->name);
-    Py_CLEAR(f->qualname);
-    Py_CLEAR(f->doc);
-    Py_CLEAR(f->globals);
-    Py_CLEAR(f->code);
+    Py_CLEAR(as_function(self)->globals);
     return 0;
 }
 
@@ -76,16 +84,19 @@ void function_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->name); }
-PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(self)->qualname); }
-PyObject* get_module(PyObject*, void*) { return Py_NewRef(N.module_name); }
-PyObject* get_doc(PyObject* self, void*) { return Py_NewRef(as_function(self)->doc); }
-PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
-PyObject* get_code(PyObject* self, void*) { return Py_NewRef(as_function(self)->code); }
+PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->prepared->name); }
+PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(self)->prepared->qualname); }
+PyObject* get_module(PyObject*, void*) { return Py_NewRef(N.module_name.get()); }
+PyObject* get_doc(PyObject* self, void*) { return Py_NewRef(as_function(self)->prepared->doc); }
+PyObject* get_globals(PyObject* self, void*) {
+    PyObject* globals = as_function(self)->globals;
+    return Py_NewRef(globals != nullptr ? globals : Py_None);
+}
+PyObject* get_code(PyObject* self, void*) { return Py_NewRef(as_function(self)->prepared->code); }
 PyObject* get_kwdefaults(PyObject*, void*) { Py_RETURN_NONE; }
 PyObject* get_annotations(PyObject*, void*) { return PyDict_New(); }
 PyObject* get_defaults(PyObject* self, void*) {
-    PyObject* defaults = as_function(self)->signature.defaults;
+    PyObject* defaults = as_function(self)->prepared->defaults;
     return Py_NewRef(defaults != nullptr ? defaults : Py_None);
 }
 
@@ -134,94 +145,93 @@ PyType_Spec function_spec = {
     function_slots,
 };
 
-// Made once and kept for the process. PyType_FromSpec makes a type complete or not
-// made at all, so a start-up that failed half-way can simply try again.
-PyTypeObject* function_type = nullptr;
-
-PyObject* new_tuple_of(std::initializer_list<PyObject* Names::*> first, std::initializer_list<PyObject* Names::*> then) {
-    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(first.size() + then.size()));
-    if (tuple == nullptr) return nullptr;
+// (names...) of the row's parameters, then its further locals.
+Ref varnames_of(const MethodDef& row) {
+    Ref names = Ref::steal(PyTuple_New(row.params.count + row.locals.count));
+    if (!names) return names;
     Py_ssize_t i = 0;
-    for (auto list : {first, then})
-        for (auto member : list) PyTuple_SET_ITEM(tuple, i++, Py_NewRef(N.*member));
-    return tuple;
+    for (const Obj* name : row.params) PyTuple_SET_ITEM(names.get(), i++, Py_NewRef(name->get()));
+    for (const Obj* name : row.locals) PyTuple_SET_ITEM(names.get(), i++, Py_NewRef(name->get()));
+    return names;
+}
+
+// "_Crypt.name(a, b, c=default)": defaults as the method's source shows them, a text
+// with the u prefix of the Python 2 spelling (u'Tarvex').
+Ref docstring_of(const MethodDef& row, PyObject* defaults) {
+    Ref parts = Ref::steal(PyList_New(0));
+    if (!parts) return parts;
+    int first_default = row.params.count - row.defaults.count;
+    for (int i = 0; i < row.params.count; ++i) {
+        PyObject* name = row.params.items[i]->get();
+        Ref part = i < first_default ? Ref::borrow(name) : [&] {
+            PyObject* value = PyTuple_GET_ITEM(defaults, i - first_default);
+            return Ref::steal(PyUnicode_FromFormat("%U=%s%R", name, PyUnicode_Check(value) ? "u" : "", value));
+        }();
+        CHECK(part);
+        CHECK(PyList_Append(parts.get(), part.get()));
+    }
+    Ref separator = Ref::steal(PyUnicode_FromString(", "));        CHECK(separator);
+    Ref joined = Ref::steal(PyUnicode_Join(separator.get(), parts.get()));  CHECK(joined);
+    return Ref::steal(PyUnicode_FromFormat("_Crypt.%s(%U)", row.name, joined.get()));
 }
 
 // A code object that carries the signature for inspect: it is never executed.
-PyObject* introspection_code(const MethodDef& def, PyObject* name, PyObject* qualname) {
-    PyObject* varnames = new_tuple_of(def.params, def.locals);
-    PyObject* file = varnames ? PyUnicode_FromString(source_file) : nullptr;
-    PyObject* code = nullptr;
-    if (file != nullptr) {
-        code = reinterpret_cast<PyObject*>(PyUnstable_Code_NewWithPosOnlyArgs(
-            static_cast<int>(def.params.size()), 0, 0, static_cast<int>(PyTuple_GET_SIZE(varnames)), 0,
-            CO_OPTIMIZED | CO_NEWLOCALS, C.empty_bytes, C.empty_tuple, C.empty_tuple, varnames, C.empty_tuple,
-            C.empty_tuple, file, name, qualname, def.line, C.empty_bytes, C.empty_bytes));
+Ref introspection_code(const MethodDef& row, PyObject* name, PyObject* qualname) {
+    Ref varnames = varnames_of(row);                               CHECK(varnames);
+    Ref file = Ref::steal(PyUnicode_FromString(source_file));      CHECK(file);
+    PyObject* empty_bytes = O.empty_bytes.get();
+    PyObject* empty_tuple = O.empty_tuple.get();
+    return Ref::steal(reinterpret_cast<PyObject*>(PyUnstable_Code_NewWithPosOnlyArgs(
+        row.params.count, 0, 0, static_cast<int>(PyTuple_GET_SIZE(varnames.get())), 0, CO_OPTIMIZED | CO_NEWLOCALS,
+        empty_bytes, empty_tuple, empty_tuple, varnames.get(), empty_tuple, empty_tuple, file.get(), name, qualname,
+        row.line, empty_bytes, empty_bytes)));
+}
+
+int prepare(const MethodDef& row, Prepared& out) {
+    Ref name = Ref::steal(PyUnicode_InternFromString(row.name));   CHECK(name);
+    Ref qualname = Ref::steal(PyUnicode_FromFormat("_Crypt.%U", name.get()));  CHECK(qualname);
+    Ref defaults;
+    if (row.defaults.count > 0) {
+        defaults = Ref::steal(PyTuple_New(row.defaults.count));   CHECK(defaults);
+        for (int i = 0; i < row.defaults.count; ++i)
+            PyTuple_SET_ITEM(defaults.get(), i, Py_NewRef(row.defaults.items[i]->get()));
     }
-    Py_XDECREF(file);
-    Py_XDECREF(varnames);
-    return code;
+    Ref doc = docstring_of(row, defaults.get());                   CHECK(doc);
+    Ref code = introspection_code(row, name.get(), qualname.get()); CHECK(code);
+    out = Prepared{name.release(), qualname.release(), doc.release(), defaults.release(), code.release()};
+    return 0;
 }
 
 }  // namespace
 
-void Call::add_traceback() noexcept { cm::add_traceback(def_ != nullptr ? def_->name : nullptr, line_); }
-
-PyObject* Call::leave(PyObject* result) noexcept {
-    const char* method = def_ != nullptr ? def_->name : nullptr;
-    if (result != nullptr) {
-        if (!PyErr_Occurred()) [[likely]] return result;
-        Py_DECREF(result);
-        PyObject* pending = PyErr_GetRaisedException();
-        PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s returned a result with an exception set", method);
-        PyObject* error = PyErr_GetRaisedException();
-        PyException_SetCause(error, Py_NewRef(pending));
-        PyException_SetContext(error, pending);
-        PyErr_SetRaisedException(error);
-        add_traceback();
-        return nullptr;
-    }
-    PyObject* exception = PyErr_GetRaisedException();
-    if (exception == nullptr) [[unlikely]] {
-        PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s failed without setting an exception", method);
-        exception = PyErr_GetRaisedException();
-    }
-    if (!entry_added_) cm::add_traceback(exception, method, line_);
-    PyErr_SetRaisedException(exception);
-    return nullptr;
+int prepare_methods(std::span<const MethodDef> table) {
+    for (size_t i = 0; i < table.size(); ++i)
+        if (prepared_methods.methods[i].code == nullptr) CHECK(prepare(table[i], prepared_methods.methods[i]));
+    return 0;
 }
 
 int ready_function_type() {
-    if (function_type == nullptr)
-        function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
-    return function_type == nullptr ? -1 : 0;
+    // PyType_FromSpec makes a type complete or not at all, so a start-up that failed
+    // half-way can simply try again.
+    if (process.function_type == nullptr)
+        process.function_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&function_spec));
+    return process.function_type == nullptr ? -1 : 0;
 }
 
-PyObject* new_function(const MethodDef& def, PyObject* globals) {
-    if (def.body.arity != static_cast<int>(def.params.size()) || def.params.size() > max_params) {
-        PyErr_Format(PyExc_SystemError, "crypt_main: the body of %s does not match its parameters", def.name);
-        return nullptr;
-    }
-    Function* f = PyObject_GC_New(Function, function_type);
+PyObject* new_function(std::span<const MethodDef> table, size_t index) {
+    const MethodDef& row = table[index];
+    const Prepared& prepared = prepared_methods.methods[index];
+    Function* f = PyObject_GC_New(Function, process.function_type);
     if (f == nullptr) return nullptr;
     f->vectorcall = function_vectorcall;
-    f->def = &def;
-    int i = 0;
-    for (auto member : def.params) f->params[i++] = N.*member;
-    f->signature.name = def.name;
-    f->signature.params = f->params;
-    f->signature.count = i;
-    f->signature.defaults = def.defaults != nullptr ? C.*def.defaults : nullptr;
-    f->signature.required = i - (f->signature.defaults ? static_cast<int>(PyTuple_GET_SIZE(f->signature.defaults)) : 0);
-    f->name = f->qualname = f->doc = f->code = nullptr;
-    f->globals = Py_NewRef(globals);
+    f->def = &row;
+    f->prepared = &prepared;
+    for (int i = 0; i < row.params.count; ++i) f->params[i] = row.params.items[i]->get();
+    f->signature = Signature{row.name, f->params, row.params.count, row.params.count - row.defaults.count,
+                             prepared.defaults};
+    f->globals = Py_NewRef(process.dict);
     PyObject_GC_Track(f);
-    PyObject* self = reinterpret_cast<PyObject*>(f);
-    if (!(f->name = PyUnicode_InternFromString(def.name)) ||
-        !(f->qualname = PyUnicode_FromFormat("_Crypt.%U", f->name)) || !(f->doc = PyUnicode_FromString(def.doc)) ||
-        !(f->code = introspection_code(def, f->name, f->qualname)))
-        Py_CLEAR(self);
-    return self;
+    return reinterpret_cast<PyObject*>(f);
 }
 
 }  // namespace cm

@@ -3,7 +3,8 @@
 // handler runs, so an exception raised meanwhile gets it as its __context__.
 #pragma once
 
-#include "function.h"
+#include "call.h"
+#include "operations.h"
 
 #include <utility>
 
@@ -15,8 +16,8 @@ namespace cm {
 class Caught {
 public:
     explicit Caught(Call& c) noexcept : c_(c) {
-        c.add_traceback();
         exception_ = PyErr_GetRaisedException();
+        c.add_traceback(exception_);
         previous_ = PyErr_GetHandledException();
         PyErr_SetHandledException(exception_);
     }
@@ -28,12 +29,12 @@ public:
     Caught(const Caught&) = delete;
     Caught& operator=(const Caught&) = delete;
 
-    Ref exception() const noexcept { return Ref::borrow(exception_); }
+    Obj exception() const noexcept { return exception_; }
 
     // `except cls:` whether the caught exception is an instance of the class `cls`, or
     // of one of the classes in the tuple `cls`: 1 or 0; anything else there is a
     // TypeError (-1).
-    int matches(const Ref& cls) const {
+    int matches(Obj cls) const {
         PyObject* c = cls.get();
         if (c == nullptr) return -1;
         bool valid = PyExceptionClass_Check(c);
@@ -48,14 +49,13 @@ public:
         }
         return PyErr_GivenExceptionMatches(exception_, c) != 0;
     }
-    int matches(PyObject* cls) const { return matches(Ref::borrow(cls)); }
 
     // `raise error` inside the handler: `error` is an exception instance, or a class
     // that is called without arguments. It gets the caught exception as __context__.
     // Always gives the failure to return.
-    Failure raise(const Ref& error) const {
+    Failure raise(Obj error) const {
         if (!error) return failure;
-        Ref value = error;
+        Ref value = Ref::borrow(error);
         if (PyExceptionClass_Check(error.get())) {
             value = error.call();
             if (!value) return failure;

@@ -5,22 +5,18 @@
 // give, at a fraction of its cost.
 #include "lookup.h"
 
-namespace cm::lookup {
+namespace cm {
 
-MethodEntry methods[1u << method_bits];
-ItemEntry items[1u << item_bits];
+MethodCache method_cache;
+NamespaceCache namespace_cache;
+
+namespace lookup {
 
 namespace {
 
-int watcher = -1;         // the dictionary watcher, once added
-bool no_watcher = false;  // none could be had: look everything up as usual
+NamespaceCache& cache = namespace_cache;
 
-// The watched namespaces; a fixed table, so that nothing is allocated or freed behind
-// the interpreter's back, also not while it shuts down.
-Namespace namespaces[64];
-
-uint64_t last_version = 0;
-uint64_t new_version() { return ++last_version; }
+uint64_t new_version() { return ++cache.last_version; }
 
 // A namespace that changes about as often as it is read gains nothing from remembered
 // answers, only the cost of making them again: like the interpreter, which stops
@@ -35,7 +31,7 @@ constexpr uint64_t quiet_reads_per_change = 16;  // this many reads per change: 
 // Called by the interpreter for every change of a watched dictionary.
 int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*) {
     Namespace* ns = nullptr;
-    for (Namespace& candidate : namespaces)
+    for (Namespace& candidate : cache.namespaces)
         if (candidate.dict == dict) ns = &candidate;
     if (ns == nullptr) return 0;
     switch (event) {
@@ -61,30 +57,30 @@ int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*)
     if (ns->version == 0) return 0;
     ns->version = new_version();
     if (ns->changes >= judged_changes) {
-        if (ns->lookups < reads_per_change * ns->changes) ns->version = 0;  // stop remembering
-        ns->lookups = ns->changes = 0;
+        if (ns->reads < reads_per_change * ns->changes) ns->version = 0;  // stop remembering
+        ns->reads = ns->changes = 0;
     }
     return 0;
 }
 
 // The record of a namespace, watched from now on; nullptr when it cannot be watched.
 Namespace* watched(PyObject* dict) {
-    if (no_watcher) return nullptr;
-    if (watcher < 0) {
-        watcher = PyDict_AddWatcher(on_change);
-        if (watcher < 0) {
+    if (cache.no_watcher) return nullptr;
+    if (cache.watcher < 0) {
+        cache.watcher = PyDict_AddWatcher(on_change);
+        if (cache.watcher < 0) {
             PyErr_Clear();
-            no_watcher = true;
+            cache.no_watcher = true;
             return nullptr;
         }
     }
     Namespace* free = nullptr;
-    for (Namespace& ns : namespaces) {
+    for (Namespace& ns : cache.namespaces) {
         if (ns.dict == dict) return &ns;
         if (ns.dict == nullptr && free == nullptr) free = &ns;
     }
     if (free == nullptr) return nullptr;  // more namespaces than a module body uses
-    if (PyDict_Watch(watcher, dict) < 0) {
+    if (PyDict_Watch(cache.watcher, dict) < 0) {
         PyErr_Clear();
         return nullptr;
     }
@@ -123,24 +119,25 @@ PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept {
     }
     unsigned int version = type->tp_version_tag;
     if (version != 0) {
-        MethodEntry* pair = &methods[slot(version, reinterpret_cast<uintptr_t>(name), method_bits)];
+        MethodEntry* pair = &method_cache.entries[slot(version, reinterpret_cast<uintptr_t>(name), MethodCache::bits)];
         pair[1] = pair[0];  // the newest first, the one before it kept
         pair[0] = MethodEntry{version, name, found};
     }
     return found;
 }
 
-ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept {
+NameEntry* name_missed(PyObject* dict, PyObject* name) noexcept {
     if (!PyUnicode_CheckExact(name)) return nullptr;
-    ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
+    NameEntry* pair = &cache.entries[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name),
+                                          NamespaceCache::bits)];
     // The record is found through a stale entry of the same namespace when there is one.
     Namespace* ns = pair[0].dict == dict && pair[0].ns->dict == dict ? pair[0].ns : watched(dict);
     if (ns == nullptr) return nullptr;
-    ns->lookups++;
+    ns->reads++;
     if (ns->version == 0) {
-        if (ns->lookups < judged_reads) return nullptr;
-        bool quiet = ns->lookups >= quiet_reads_per_change * ns->changes;
-        ns->lookups = ns->changes = 0;
+        if (ns->reads < judged_reads) return nullptr;
+        bool quiet = ns->reads >= quiet_reads_per_change * ns->changes;
+        ns->reads = ns->changes = 0;
         if (!quiet) return nullptr;
         ns->version = new_version();  // quiet again: remember its answers
     }
@@ -155,8 +152,10 @@ ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept {
     bool on_module_type = _PyType_Lookup(&PyModule_Type, name) != nullptr;
     bool newest_valid = pair[0].dict != nullptr && pair[0].version == pair[0].ns->version;
     if (newest_valid) pair[1] = pair[0];  // the newest first, a valid one before it kept
-    pair[0] = ItemEntry{dict, name, ns, ns->version, found, on_module_type};
+    pair[0] = NameEntry{dict, name, ns, ns->version, found, on_module_type};
     return &pair[0];
 }
 
-}  // namespace cm::lookup
+}  // namespace lookup
+
+}  // namespace cm

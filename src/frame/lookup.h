@@ -1,12 +1,9 @@
 // Remembered look-ups (lookup.cpp): the answers that the interpreter keeps in its
-// specialised instructions, kept here in small tables. The hits are inline; a miss
+// specialised instructions, kept here in two small tables. The hits are inline; a miss
 // looks the name up, remembers the answer when it can, and returns it.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-
-#include <cstdint>
+#include "process.h"
 
 namespace cm {
 
@@ -19,16 +16,13 @@ inline unsigned int slot(uintptr_t a, uintptr_t b, unsigned int bits) {
     return static_cast<unsigned int>(h >> (64 - bits)) & ~1u;
 }
 
-// Methods on types, by type version: a type that changes gets a new version tag, and
+// A method on a type, by type version: a type that changes gets a new version tag, and
 // tags are never reused, so a matching entry's borrowed function is still on the type.
 struct MethodEntry {
     unsigned int version;
     PyObject* name;
     PyObject* function;  // nullptr: look the attribute up as usual
 };
-inline constexpr unsigned int method_bits = 9;
-extern MethodEntry methods[1u << method_bits];
-PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept;
 
 // A watched namespace (a module's dictionary). Every change of the dictionary gives it
 // a new version, drawn from one counter that never goes back, so an answer remembered
@@ -37,13 +31,13 @@ PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept;
 struct Namespace {
     PyObject* dict;    // borrowed; nullptr: a free record
     uint64_t version;  // 0 while the namespace is not remembered (see lookup.cpp)
-    uint64_t lookups;  // reads since the counts were last reset...
+    uint64_t reads;    // reads since the counts were last reset...
     uint64_t changes;  // ...and changes: a namespace that changes all the time is not remembered
     int key_check;     // whether every key is an exact str: 1 yes, 0 no, -1 not known
 };
 
-// Names in module namespaces, valid while their namespace keeps its version.
-struct ItemEntry {
+// A name in a watched namespace, valid while the namespace keeps its version.
+struct NameEntry {
     PyObject* dict;
     PyObject* name;
     Namespace* ns;
@@ -51,20 +45,39 @@ struct ItemEntry {
     PyObject* value;      // borrowed from the dictionary; nullptr: the name is not there
     bool on_module_type;  // the module type defines the name: module.name finds that first
 };
-inline constexpr unsigned int item_bits = 9;
-extern ItemEntry items[1u << item_bits];
-ItemEntry* item_missed(PyObject* dict, PyObject* name) noexcept;
 
-inline ItemEntry* item(PyObject* dict, PyObject* name) noexcept {
-    ItemEntry* pair = &items[slot(reinterpret_cast<uintptr_t>(dict), reinterpret_cast<uintptr_t>(name), item_bits)];
+}  // namespace lookup
+
+struct MethodCache {
+    static constexpr unsigned int bits = 9;
+    lookup::MethodEntry entries[1u << bits];
+};
+
+struct NamespaceCache {
+    static constexpr unsigned int bits = 9;
+    lookup::NameEntry entries[1u << bits];
+    lookup::Namespace namespaces[64];  // a fixed table: nothing is allocated or freed
+    uint64_t last_version = 0;
+    int watcher = -1;         // the dictionary watcher, once added
+    bool no_watcher = false;  // none could be had: look everything up as usual
+};
+
+namespace lookup {
+
+PyObject* unbound_method_missed(PyObject* self, PyObject* name) noexcept;
+NameEntry* name_missed(PyObject* dict, PyObject* name) noexcept;
+
+inline NameEntry* name_entry(PyObject* dict, PyObject* name) noexcept {
+    NameEntry* pair = &namespace_cache.entries[slot(reinterpret_cast<uintptr_t>(dict),
+                                                    reinterpret_cast<uintptr_t>(name), NamespaceCache::bits)];
     for (int i = 0; i < 2; i++) {
-        ItemEntry* e = &pair[i];
+        NameEntry* e = &pair[i];
         if (e->dict == dict && e->name == name && e->version == e->ns->version) {
-            e->ns->lookups++;
+            e->ns->reads++;
             return e;
         }
     }
-    return item_missed(dict, name);
+    return name_missed(dict, name);
 }
 
 }  // namespace lookup
@@ -77,7 +90,7 @@ inline ItemEntry* item(PyObject* dict, PyObject* name) noexcept {
 inline PyObject* unbound_method(PyObject* self, PyObject* name) noexcept {
     unsigned int version = Py_TYPE(self)->tp_version_tag;
     const lookup::MethodEntry* pair =
-        &lookup::methods[lookup::slot(version, reinterpret_cast<uintptr_t>(name), lookup::method_bits)];
+        &method_cache.entries[lookup::slot(version, reinterpret_cast<uintptr_t>(name), MethodCache::bits)];
     for (int i = 0; i < 2; i++)
         if (version != 0 && pair[i].version == version && pair[i].name == name) return pair[i].function;
     return lookup::unbound_method_missed(self, name);
@@ -88,7 +101,7 @@ inline PyObject* unbound_method(PyObject* self, PyObject* name) noexcept {
 // dictionary watcher to be had, a namespace that changes all the time) and the caller
 // looks the name up itself.
 inline int namespace_item(PyObject* dict, PyObject* name, PyObject** value) noexcept {
-    lookup::ItemEntry* entry = lookup::item(dict, name);
+    lookup::NameEntry* entry = lookup::name_entry(dict, name);
     if (entry == nullptr) return -1;
     *value = entry->value;
     return entry->value != nullptr;
@@ -102,7 +115,7 @@ inline PyObject* module_attribute(PyObject* module, PyObject* name) noexcept {
     // win) and then in its dictionary; for a name that the module type does not define,
     // the dictionary alone answers.
     if (!PyModule_CheckExact(module)) return nullptr;
-    lookup::ItemEntry* entry = lookup::item(PyModule_GetDict(module), name);
+    lookup::NameEntry* entry = lookup::name_entry(PyModule_GetDict(module), name);
     if (entry == nullptr || entry->on_module_type) return nullptr;
     return entry->value;
 }

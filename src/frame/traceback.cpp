@@ -1,6 +1,6 @@
 #include "traceback.h"
 
-#include "globals.h"
+#include "process.h"
 
 #include <frameobject.h>
 
@@ -11,26 +11,31 @@
 
 namespace cm {
 
-namespace {
-
 // One frame per (line, method), made on first use from an empty code object whose first
 // line is the line, and kept: a traceback entry made from it reports that line. The
 // frame never runs, so one frame serves every exception that passes the same line, and
-// a failure costs one traceback object, as it does in Python code.
-struct Entry {
-    int line;
-    const char* method;  // identity of the method's name; nullptr: module execution
-    PyObject* frame;
-    int lasti;           // the frame's last instruction, as a traceback entry records it
+// a failure costs one traceback object, as it does in Python code. Sorted by (line,
+// method), searched by bisection. Never destroyed: the frames live as long as the
+// process, and stay reachable from here until its very end.
+struct TracebackFrames {
+    struct Entry {
+        int line;
+        const char* method;  // identity of the method's name; nullptr: module execution
+        PyObject* frame;
+        int lasti;           // the frame's last instruction, as a traceback entry records it
+    };
+    std::vector<Entry>& entries = *new std::vector<Entry>();
 };
+TracebackFrames traceback_frames;
+
+namespace {
+
+using Entry = TracebackFrames::Entry;
+std::vector<Entry>& frames = traceback_frames.entries;
 
 bool before(const Entry& e, std::pair<int, const char*> key) {
     return e.line != key.first ? e.line < key.first : std::less<const char*>()(e.method, key.second);
 }
-
-// Sorted by (line, method). Never destroyed: the frames live as long as the process,
-// and stay reachable from here until its very end.
-std::vector<Entry>& frames = *new std::vector<Entry>();
 
 std::vector<Entry>::iterator find(int line, const char* method) {
     return std::lower_bound(frames.begin(), frames.end(), std::make_pair(line, method), before);

@@ -31,7 +31,7 @@ Ref rsa_keys(Call& c, Ref length) {
     c.at(168);  // pub_key, pri_key = rsa.newkeys(key_length)
     Ref newkeys = c.global(N.rsa).attr(N.newkeys);               CHECK(newkeys);
     Ref bits = Ref::steal(PyLong_FromLong(key_length));          CHECK(bits);
-    Ref pair = newkeys.call(std::move(bits));                    CHECK(pair);
+    Ref pair = newkeys.call(bits.take());                        CHECK(pair);
     auto [pub_key, pri_key] = pair.unpack<2>();                 CHECK(pub_key);
 
     c.at(169);  // return pub_key, pri_key
@@ -44,7 +44,7 @@ Ref rsa(Call& c, Ref value, Ref pub_key, Ref hexs) {
     c.at(173);  // text = rsa.encrypt(value.encode(), pub_key)
     Ref encrypt = c.global(N.rsa).attr(N.encrypt);               CHECK(encrypt);
     Ref plain = value.method(N.encode);                          CHECK(plain);
-    Ref text = encrypt.call(std::move(plain), pub_key);          CHECK(text);
+    Ref text = encrypt.call(plain.take(), pub_key);              CHECK(text);
 
     c.at(174);  // result = b2a_hex(text) if hexs else text
     int wanted = hexs.truth();                                   CHECK(wanted);
@@ -66,7 +66,7 @@ Ref rsa_decrypt(Call& c, Ref value, Ref pri_key, Ref hexs) {
     c.at(180);  // result = rsa.decrypt(value, pri_key).decode()
     Ref decrypt = c.global(N.rsa).attr(N.decrypt);               CHECK(decrypt);
     Ref plain = decrypt.call(value, pri_key);                    CHECK(plain);
-    return std::move(plain).method(N.decode);
+    return plain.take().method(N.decode);
 }
 
 }  // namespace cm

@@ -1,7 +1,7 @@
 // RSA key pairs, encryption and decryption.
 #pragma once
 
-#include "../frame/function.h"
+#include "../frame/body.h"
 
 namespace cm {
 

@@ -34,13 +34,13 @@ Ref token(Call& c, Ref data, Ref key, Ref exp_time, Ref issuer) {
         Ref later = c.global(N.time).method(N.time);             CHECK(later);
         Ref later_seconds = later.as_int();                      CHECK(later_seconds);
         Ref sum = later_seconds.plus(exp_time);                  CHECK(sum);
-        Ref none = token_dict.method_kw(N.update, K.exp, std::move(sum));  CHECK(none);
+        Ref none = token_dict.method_kw(N.update, T.kw_exp, sum.take());   CHECK(none);
     } else if (exp_time.get() != Py_None) {
         return refuse_exp_time(exp_time);
     }
 
     c.at(240);  // result = jwt.encode(token_dict, key, algorithm="HS256")
-    return c.global(N.jwt).method_kw(N.encode, K.algorithm, token_dict, key, S.HS256);
+    return c.global(N.jwt).method_kw(N.encode, T.kw_algorithm, token_dict, key, S.HS256);
 }
 
 // token_decrypt(token, key, issuer="Tarvex") -> the "data" claim, or None
@@ -50,7 +50,7 @@ Ref token_decrypt(Call& c, Ref token, Ref key, Ref issuer) {
         c.at(246);  // token_dict = jwt.decode(token, key, issuer=issuer, algorithms=["HS256"])
         Ref decode = c.global(N.jwt).attr(N.decode);             CHECK(decode);
         Ref algorithms = list_of(S.HS256);                       CHECK(algorithms);
-        Ref token_dict = decode.call_kw(K.issuer_algorithms, token, key, issuer, std::move(algorithms));
+        Ref token_dict = decode.call_kw(T.kw_issuer_algorithms, token, key, issuer, algorithms.take());
         CHECK(token_dict);
 
         c.at(247);  // return token_dict.get("data")
@@ -67,7 +67,7 @@ Ref token_decrypt(Call& c, Ref token, Ref key, Ref issuer) {
     if (is_expired) {
         c.at(249);  // raise TimeoutError("token已过期")
         Ref timeout = c.global(N.TimeoutError);                  CHECK(timeout);
-        Ref error = timeout.call_tuple(C.token_expired_args);    CHECK(error);
+        Ref error = timeout.call_tuple(T.token_expired_args);    CHECK(error);
         return caught.raise(error);
     }
 
@@ -76,14 +76,14 @@ Ref token_decrypt(Call& c, Ref token, Ref key, Ref issuer) {
     if (!is_exception) return caught.reraise();
 
     c.at(251);  // raise Exception("系统异常：" + str(e))
-    Ref e = caught.exception();
-    Ref text = e.format(C.empty_str);                            CHECK(text);
+    Obj e = caught.exception();
+    Ref text = e.format(S.empty);                                CHECK(text);
     // The two texts joined into a plain str, as an f-string joins its parts: a str
     // subclass that format() gave has no say (its __radd__ would decide a `+`).
     // format() gives a str or fails, so PyUnicode_Concat meets no other type; if it
     // did, it would raise the TypeError of `"..." + x` for an x without __radd__.
-    Ref message = Ref::steal(PyUnicode_Concat(S.system_error, text.get()));  CHECK(message);
-    Ref error = Ref::borrow(PyExc_Exception).call(std::move(message));  CHECK(error);
+    Ref message = Ref::steal(PyUnicode_Concat(S.system_error.get(), text.get()));  CHECK(message);
+    Ref error = Obj(PyExc_Exception).call(message.take());       CHECK(error);
     return caught.raise(error);
 }
 

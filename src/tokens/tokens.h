@@ -1,7 +1,7 @@
 // Signed tokens (HS256).
 #pragma once
 
-#include "../frame/function.h"
+#include "../frame/body.h"
 
 namespace cm {
 

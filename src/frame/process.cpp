@@ -1,0 +1,7 @@
+#include "process.h"
+
+namespace cm {
+
+Process process;
+
+}  // namespace cm
