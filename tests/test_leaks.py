@@ -1,6 +1,6 @@
-"""Leak sweep: every method, on its working path and on each way it fails, many times
-over: no memory block is kept, and no reference to an argument, a default, a module
-global or a package attribute that the bodies read."""
+"""Leak sweep: every row of the shared table (method_cases.py), each working call and
+each failing one, many times over: no memory block is kept, and no reference to an
+argument, a default, a module global or a package attribute that the bodies read."""
 
 import gc
 import inspect
