@@ -169,9 +169,9 @@ class FailingClock:
 
 
 class FakeRsa(types.ModuleType):
-    """Stands in for the module global `rsa`: newkeys hands out `pair` (or what `pair()`
-    gives, or raises it; and keeps the size last asked for); encryption and decryption
-    are the package's."""
+    """Stands in for the module global `rsa`: newkeys hands out `pair`, or calls it when
+    it is callable (a new result, or a failure, at each call), and keeps the size last
+    asked for; encryption and decryption are the package's."""
 
     def __init__(self, pair=None):
         super().__init__("rsa")
