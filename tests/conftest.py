@@ -85,7 +85,7 @@ FIGURES = collections.Counter()
 FIGURE_NOTES = {
     "allocation failures: crashes of the interpreter in PyJWT's code":
         "CPython 3.13.0's own faults while a forced allocation failure runs PyJWT's Python code;"
-        " each crash's innermost frame is checked not to be the module's (tests/test_nomemory.py)",
+        " each crash's innermost frame is checked not to be the module's (tools/crash_diagnosis.py)",
     "allocation failures: start-up crashes in the interpreter's type()":
         "CPython 3.13.0's own fault in type() under a forced allocation failure, recognised by its stack",
 }

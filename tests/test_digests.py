@@ -1,18 +1,15 @@
-"""Hex digests: md5, sha1, sha256, sha384, sha512."""
+"""Hex digests: md5, sha1, sha256, sha384, sha512 (their failures: rows of method_cases.py)."""
 
 import hashlib
 import types
 
 import pytest
 
-from conftest import DELETE, module_global, raises_at
+from conftest import module_global
 from crypt_main import m_crypt
+from method_cases import DIGEST_LINE, failures
 
-# name -> line of the hashlib constructor call; update, hexdigest and the case tests follow
-FIRST_LINE = {"md5": 111, "sha1": 185, "sha256": 198, "sha384": 211, "sha512": 224}
-UPDATE_LINE = {name: (115 if name == "md5" else line + 1) for name, line in FIRST_LINE.items()}
-CASE_LINE = {name: (117 if name == "md5" else line + 3) for name, line in FIRST_LINE.items()}
-each = pytest.mark.parametrize("name", list(FIRST_LINE))
+each = pytest.mark.parametrize("name", list(DIGEST_LINE))
 
 
 @each
@@ -50,42 +47,6 @@ def test_md5_hashes_bytes_unchanged():
     assert m_crypt.md5(Raw(b"\xff\xfe"), "upper") == hashlib.md5(b"\xff\xfe").hexdigest().upper()
 
 
-class EncodesToText:
-    def encode(self, encoding):
-        return "not bytes"
-
-
-@pytest.mark.parametrize(
-    "name, value, error",
-    [("md5", None, AttributeError), ("md5", bytearray(b"abc"), AttributeError), ("md5", "\udc80", UnicodeEncodeError),
-     *[(name, b"abc", AttributeError) for name in list(FIRST_LINE)[1:]],
-     *[(name, "\ud800", UnicodeEncodeError) for name in list(FIRST_LINE)[1:]],
-     *[(name, EncodesToText(), TypeError) for name in FIRST_LINE]],
-)
-def test_bad_values_fail_at_the_update_line(name, value, error):
-    raises_at(error, lambda: getattr(m_crypt, name)(value, "lower"), (name, UPDATE_LINE[name]))
-
-
-class FailingFormat:
-    """Compares unequal to everything but `fail_on`, where comparing raises."""
-
-    def __init__(self, fail_on):
-        self.fail_on = fail_on
-
-    def __eq__(self, other):
-        if other == self.fail_on:
-            raise ValueError(other)
-        return False
-
-
-@each
-@pytest.mark.parametrize("fail_on, offset", [("upper", 0), ("lower", 2)])
-def test_failing_format_comparison_reports_its_line(name, fail_on, offset):
-    raises_at(ValueError, lambda: getattr(m_crypt, name)("abc", FailingFormat(fail_on)), (name, CASE_LINE[name] + offset))
-
-
-@each
-def test_missing_hashlib_is_a_name_error(name):
-    with module_global("hashlib", DELETE):
-        raises_at(NameError, lambda: getattr(m_crypt, name)("abc", "lower"), (name, FIRST_LINE[name]),
-                  match="^name 'hashlib' is not defined$")
+@pytest.mark.parametrize("case", failures(*DIGEST_LINE))
+def test_failures(case):
+    case.raises()

@@ -9,38 +9,39 @@ import pytest
 
 import crypt_main
 from crypt_main import _Crypt, m_crypt
+from method_cases import DEFINED_AT
 
-# name: (plain?, parameters, defaults, further locals, definition line, docstring)
+# name: (plain?, parameters, defaults, further locals, docstring); the definition lines: DEFINED_AT
 METHODS = {
-    "__init__": (True, "self", None, "", 32, "_Crypt.__init__(self)"),
-    "aes_ecb": (False, "value key", None, "cryptor result", 60, "_Crypt.aes_ecb(value, key)"),
-    "aes_ecb_decrypt": (False, "value key", None, "cryptor text result", 66, "_Crypt.aes_ecb_decrypt(value, key)"),
-    "aes_cbc": (False, "value key iv", None, "cryptor result", 73, "_Crypt.aes_cbc(value, key, iv)"),
-    "aes_cbc_decrypt": (False, "value key iv", None, "cryptor text result", 79,
+    "__init__": (True, "self", None, "", "_Crypt.__init__(self)"),
+    "aes_ecb": (False, "value key", None, "cryptor result", "_Crypt.aes_ecb(value, key)"),
+    "aes_ecb_decrypt": (False, "value key", None, "cryptor text result", "_Crypt.aes_ecb_decrypt(value, key)"),
+    "aes_cbc": (False, "value key iv", None, "cryptor result", "_Crypt.aes_cbc(value, key, iv)"),
+    "aes_cbc_decrypt": (False, "value key iv", None, "cryptor text result",
                         "_Crypt.aes_cbc_decrypt(value, key, iv)"),
-    "base64": (False, "value", None, "result", 86, "_Crypt.base64(value)"),
-    "base64_decrypt": (False, "value", None, "result", 91, "_Crypt.base64_decrypt(value)"),
-    "des": (False, "value key", None, "cryptor result", 96, "_Crypt.des(value, key)"),
-    "des_decrypt": (False, "value key", None, "cryptor text result", 102, "_Crypt.des_decrypt(value, key)"),
-    "md5": (False, "value fmt", None, "result", 109, "_Crypt.md5(value, fmt)"),
-    "md5_hmac": (False, "value key", None, "result", 125, "_Crypt.md5_hmac(value, key)"),
-    "php": (True, "self value key iv base64s", (False,), "cryptor result", 135,
+    "base64": (False, "value", None, "result", "_Crypt.base64(value)"),
+    "base64_decrypt": (False, "value", None, "result", "_Crypt.base64_decrypt(value)"),
+    "des": (False, "value key", None, "cryptor result", "_Crypt.des(value, key)"),
+    "des_decrypt": (False, "value key", None, "cryptor text result", "_Crypt.des_decrypt(value, key)"),
+    "md5": (False, "value fmt", None, "result", "_Crypt.md5(value, fmt)"),
+    "md5_hmac": (False, "value key", None, "result", "_Crypt.md5_hmac(value, key)"),
+    "php": (True, "self value key iv base64s", (False,), "cryptor result",
             "_Crypt.php(self, value, key, iv, base64s=False)"),
-    "php_decrypt": (True, "self value key iv base64s", (False,), "cryptor text result", 142,
+    "php_decrypt": (True, "self value key iv base64s", (False,), "cryptor text result",
                     "_Crypt.php_decrypt(self, value, key, iv, base64s=False)"),
-    "_add_to_16": (False, "value", None, "", 150, "_Crypt._add_to_16(value)"),
-    "rsa_keys": (False, "length", (2048,), "required_bits key_length pub_key pri_key", 157,
+    "_add_to_16": (False, "value", None, "", "_Crypt._add_to_16(value)"),
+    "rsa_keys": (False, "length", (2048,), "required_bits key_length pub_key pri_key",
                  "_Crypt.rsa_keys(length=2048)"),
-    "rsa": (False, "value pub_key hexs", (False,), "text result", 171, "_Crypt.rsa(value, pub_key, hexs=False)"),
-    "rsa_decrypt": (False, "value pri_key hexs", (False,), "result", 177,
+    "rsa": (False, "value pub_key hexs", (False,), "text result", "_Crypt.rsa(value, pub_key, hexs=False)"),
+    "rsa_decrypt": (False, "value pri_key hexs", (False,), "result",
                     "_Crypt.rsa_decrypt(value, pri_key, hexs=False)"),
-    "sha1": (False, "value fmt", None, "result", 183, "_Crypt.sha1(value, fmt)"),
-    "sha256": (False, "value fmt", None, "result", 196, "_Crypt.sha256(value, fmt)"),
-    "sha384": (False, "value fmt", None, "result", 209, "_Crypt.sha384(value, fmt)"),
-    "sha512": (False, "value fmt", None, "result", 222, "_Crypt.sha512(value, fmt)"),
-    "token": (False, "data key exp_time issuer", (86400, "Tarvex"), "token_dict result", 235,
+    "sha1": (False, "value fmt", None, "result", "_Crypt.sha1(value, fmt)"),
+    "sha256": (False, "value fmt", None, "result", "_Crypt.sha256(value, fmt)"),
+    "sha384": (False, "value fmt", None, "result", "_Crypt.sha384(value, fmt)"),
+    "sha512": (False, "value fmt", None, "result", "_Crypt.sha512(value, fmt)"),
+    "token": (False, "data key exp_time issuer", (86400, "Tarvex"), "token_dict result",
               "_Crypt.token(data, key, exp_time=86400, issuer=u'Tarvex')"),
-    "token_decrypt": (False, "token key issuer", ("Tarvex",), "token_dict e", 243,
+    "token_decrypt": (False, "token key issuer", ("Tarvex",), "token_dict e",
                       "_Crypt.token_decrypt(token, key, issuer=u'Tarvex')"),
 }
 
@@ -62,7 +63,7 @@ def test_class_namespace_in_table_order():
 
 @pytest.mark.parametrize("name", METHODS)
 def test_function_code_signature_and_binding(name):
-    plain, params, defaults, local_names, line, doc = METHODS[name]
+    plain, params, defaults, local_names, doc = METHODS[name]
     f = function(name)
     assert (f.__name__, f.__qualname__, f.__module__, f.__doc__) == (name, "_Crypt." + name, "crypt_main", doc)
     assert f.__defaults__ == defaults and f.__kwdefaults__ is None and f.__globals__ is crypt_main.__dict__
@@ -72,7 +73,7 @@ def test_function_code_signature_and_binding(name):
     code = f.__code__
     assert code.co_varnames == tuple(parameters + local_names.split())
     assert (code.co_argcount, code.co_posonlyargcount, code.co_kwonlyargcount) == (len(parameters), 0, 0)
-    assert code.co_firstlineno == line
+    assert code.co_firstlineno == DEFINED_AT[name]
 
     n = len(parameters) - len(defaults or ())
     shown = parameters[:n] + [f"{p}={d!r}" for p, d in zip(parameters[n:], defaults or ())]
@@ -90,7 +91,7 @@ def test_function_code_signature_and_binding(name):
 
 def test_help_lists_every_public_method_with_its_docstring():
     text = pydoc.render_doc(m_crypt, renderer=pydoc.plaintext)
-    for name, (_, _, _, _, _, doc) in METHODS.items():
+    for name, (_, _, _, _, doc) in METHODS.items():
         assert name == "_add_to_16" or f"{name}(" in text and doc in text, name  # pydoc hides private names
 
 

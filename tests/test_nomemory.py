@@ -9,8 +9,6 @@ code offset needs a new integer)."""
 
 import functools
 import os
-import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -21,6 +19,9 @@ import pytest
 from failing_allocation import with_allocation_failing
 from method_cases import CASES, PRI, PUB
 from conftest import FIGURES, SANITIZED
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
+import crash_diagnosis as diagnosis  # noqa: E402  (reads crashes' stacks, knows the interpreter's faults)
 
 if not sys.platform.startswith("linux"):
     pytest.skip("the sweeps tell crashes by their signals and read their stacks with gdb: Linux only",
@@ -98,9 +99,7 @@ def sweep(case, start=0):
 
 
 # CPython 3.13.0 itself crashes when single allocations fail while Python code runs that
-# makes functions (a freed code object or traceback is used): PyJWT's does, and the token
-# methods run it. The same sweep over jwt.encode(...) without this module crashes the same
-# way, and so does one over a ten-line function that makes a closure (CRASHING_CLOSURE,
+# makes functions: PyJWT's does, and the token methods run it (tools/crash_diagnosis.py;
 # test_the_interpreter_crashes_on_its_own below). Under the sanitizers, the Rust part of
 # the cryptography package, which PyJWT loads where it is installed, aborts first (a panic
 # on a null object pointer where an allocation failed).
@@ -110,8 +109,9 @@ def sweep(case, start=0):
 SWEEP_ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0") if SANITIZED else None
 HERE = os.path.dirname(__file__)
 
-# An instrumented run sweeps the working call of each method only.
-SWEPT = [c for c in CASES if c.kind == "ok"] if SANITIZED else CASES
+# The rows that stand for a class of failure, each in a process of its own; an
+# instrumented run sweeps the working calls only.
+SWEPT = [c for c in CASES if c.swept and (c.kind == "ok" or not SANITIZED)]
 
 
 @pytest.mark.parametrize("case", SWEPT, ids=lambda c: c.id)
@@ -127,8 +127,8 @@ def test_failing_allocations_in_a_call(case):
         lines = result.stdout.split()
         if result.returncode == 0 or not case.method.startswith("token") or lines[-2:-1] != ["trying"]:
             break
-        stack = stack_of_crash(command, cwd=HERE)
-        assert stack and not crashed_in_the_module(stack), (result.stderr[-3000:], stack[-5000:])
+        stack = stack_of_crash(command)
+        assert stack and not diagnosis.crashed_in_the_module(stack), (result.stderr[-3000:], stack[-5000:])
         crashes += 1
         start = int(lines[-1]) + 1
     assert result.returncode == 0, result.stderr[-3000:]
@@ -179,106 +179,24 @@ IMPORT_SWEEP = """
     print(k, "done" if not reached else "more")
 """
 
-# CPython 3.13.0 itself crashes when the one failing allocation is the growth of a type's
-# dictionary while the type is made: PyDict_SetDefault reports success although the entry
-# was not added, and the next growth of that dictionary reads a missing key. type() alone
-# shows it (CRASHING_TYPE below, run without this module). Start-up makes two types (the
-# method type and _Crypt), so a start-up crash is accepted only where this interpreter is
-# shown to have the fault and only with exactly that stack: a segmentation fault in
-# dictresize while type_ready fills the new type's dictionary.
-CRASHING_TYPE = """
-    import _testcapi
-    for size in range(25):
-        for k in range(400):
-            _testcapi.set_nomemory(k, k + 1)
-            try:
-                type("T", (), {f"a{i}": i for i in range(size)})
-            except MemoryError:
-                pass
-            finally:
-                _testcapi.remove_mem_hooks()
-"""
-FAULT_FRAMES = ("dictresize", "type_ready")
-CRASHING_CLOSURE = """
-    import _testcapi, sys
-
-    def make():
-        def inner(x):
-            return x + 1
-        return [inner(i) for i in range(int(sys.argv[1]))]
-
-    for k in range(400):
-        _testcapi.set_nomemory(k, k + 1)
-        try:
-            make()
-        except MemoryError:
-            pass
-        finally:
-            _testcapi.remove_mem_hooks()
-"""
-
 
 def sweep_env():
     # the same allocations on every run of the same command: no hash randomisation
     return dict(SWEEP_ENV or os.environ, PYTHONHASHSEED="0")
 
 
-def stack_of_crash(command, cwd=None):
-    """The C stack of the crash of `command`: from the sanitizer's report when it runs
-    under the sanitizers, otherwise from running it again under gdb. Empty when it does
-    not crash."""
-    result = subprocess.run(command, cwd=cwd, capture_output=True, text=True, timeout=600, env=sweep_env())
-    if "ERROR: AddressSanitizer" in result.stderr:
-        return result.stderr
-    if result.returncode >= 0:
-        return ""
-    gdb = shutil.which("gdb")
-    if gdb is None:
-        message = "gdb is needed to tell where the interpreter crashed (`make peers` installs it as root)"
+def stack_of_crash(command):
+    try:
+        return diagnosis.stack_of_crash(command, cwd=HERE, env=sweep_env())
+    except diagnosis.NoDebugger as e:
         if os.environ.get("CI"):
-            pytest.fail(message)
-        pytest.skip(message)
-    # gdb itself runs without the sanitizer runtime; the program it starts gets it back
-    env = sweep_env()
-    preload = env.pop("LD_PRELOAD", None)
-    # and with the address space laid out at random, as in the run that crashed
-    setup = ["unset environment LINES", "unset environment COLUMNS", "set disable-randomization off"]
-    if preload:
-        setup.append(f"set environment LD_PRELOAD {preload}")
-    for _ in range(3):
-        result = subprocess.run([gdb, "-nx", "-batch", *(f"-ex={line}" for line in setup), "-ex=run", "-ex=bt",
-                                 "--args", *command], cwd=cwd, capture_output=True, text=True, timeout=600, env=env)
-        if "Program received signal" in result.stdout:
-            return result.stdout
-    return ""
-
-
-def frames(stack):
-    """The frame lines of a gdb or sanitizer stack, innermost first."""
-    return [line for line in stack.splitlines() if re.match(r"\s*#\d+ ", line)]
-
-
-def crashed_in_the_module(stack):
-    innermost = frames(stack)[:1]
-    return any("crypt_main" in line or "cm::" in line for line in innermost)
-
-
-def is_the_interpreter_fault(stack):
-    """Whether `stack` shows the fault described above: its frames, innermost first, pass
-    through FAULT_FRAMES in that order."""
-    lines = frames(stack)
-    position = 0
-    for name in FAULT_FRAMES:
-        position = next((i for i in range(position, len(lines)) if re.search(rf"\b{name}\b", lines[i])), None)
-        if position is None:
-            return False
-    return True
+            pytest.fail(str(e))
+        pytest.skip(str(e))
 
 
 @functools.cache
-def interpreter_has_the_fault():
-    command = [sys.executable, "-c", textwrap.dedent(CRASHING_TYPE)]
-    return is_the_interpreter_fault(stack_of_crash(command))
+def interpreter_has_the_type_fault():
+    return diagnosis.interpreter_has_the_type_fault(env=sweep_env())
 
 
 def sweep_import(start):
@@ -289,9 +207,9 @@ def sweep_import(start):
     lines = result.stdout.split("\n")
     if result.returncode != 0 and lines[-2:-1] and lines[-2].startswith("trying "):
         k = int(lines[-2].split()[1])
-        stack = stack_of_crash(command, cwd=HERE)
-        if stack and interpreter_has_the_fault():
-            assert is_the_interpreter_fault(stack), stack[-5000:]
+        stack = stack_of_crash(command)
+        if stack and interpreter_has_the_type_fault():  # a start-up crash: the interpreter's fault in type()
+            assert diagnosis.is_the_type_fault(stack), stack[-5000:]
             return k, False, True
     assert result.returncode == 0, result.stderr[-3000:]
     k, state = lines[-2].split()
@@ -319,10 +237,13 @@ def test_the_interpreter_crashes_on_its_own():
     # What the crashes accepted in the token and start-up sweeps rest on: this interpreter
     # crashes under single failing allocations without the module, and the start-up
     # check recognises the type() fault by its stack (and nothing else by it).
-    assert interpreter_has_the_fault()
+    assert interpreter_has_the_type_fault()
     # run as users run the interpreter: with its own allocator, without the sanitizers
     plain = {k: v for k, v in sweep_env().items() if k not in ("LD_PRELOAD", "PYTHONMALLOC")}
-    codes = [subprocess.run([sys.executable, "-c", textwrap.dedent(CRASHING_CLOSURE), str(n)], env=plain,
+    codes = [subprocess.run([sys.executable, "-c", diagnosis.CRASHING_CLOSURE, str(n)], env=plain,
                             capture_output=True, timeout=600).returncode for n in (1, 3, 10)]
     assert -signal.SIGSEGV in codes
-    assert not is_the_interpreter_fault("#0 dictresize\n#1 insertdict\n#2 PyDict_SetItem\n#3 _PyEval_EvalFrameDefault")
+    assert not diagnosis.is_the_type_fault("#0 dictresize\n#1 insertdict\n#2 PyDict_SetItem\n#3 _PyEval_EvalFrameDefault")
+    # a crash is the module's when its innermost frame is, whoever called it
+    assert diagnosis.crashed_in_the_module("#0 cm::token (c=...) at src/tokens/tokens.cpp:22\n#1 PyObject_Vectorcall")
+    assert not diagnosis.crashed_in_the_module("#0 dictresize\n#1 cm::token (c=...)\n#2 crypt_main.so")

@@ -1,7 +1,6 @@
-"""php, php_decrypt and the block filler _add_to_16."""
+"""php, php_decrypt and the block filler _add_to_16 (their failures: rows of method_cases.py)."""
 
 import base64
-import binascii
 import types
 
 import pytest
@@ -10,11 +9,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import crypt_main
-from conftest import DELETE, blocks_growth, m, module_global, raises_at
+from conftest import m
+from method_cases import IV16 as IV, failures  # 16 UTF-8 bytes: the IV is UTF-8, never GBK, and never filled
 
-IV = "向量0123456789"  # 16 UTF-8 bytes: the IV is UTF-8, never GBK, and never filled
 KEY = "secret"
-FILLER = ("_add_to_16", 152)
 
 
 def zero_fill(data):
@@ -65,59 +63,9 @@ def test_base64s_is_a_truth_test(base64s, kind):
     assert type(ciphertext) is kind and m.php_decrypt(ciphertext, KEY, IV, base64s) == "text"
 
 
-class Untruthful:
-    def __bool__(self):
-        raise ZeroDivisionError("no truth")
-
-
-NOT_GBK = AES.new(zero_fill(KEY.encode()), AES.MODE_CBC, IV.encode()).encrypt(zero_fill(b"\xff\xff"))
-
-
-def fail(method, entries, exc, *args, match=None):
-    lines = "-".join(str(line) for _, line in entries)
-    return pytest.param(method, args, exc, entries, match, id=f"{method}-{exc.__name__}-{lines}-{args!r:.40}")
-
-
-FAILURES = [
-    fail("_add_to_16", [FILLER], AttributeError, None),
-    fail("_add_to_16", [FILLER], UnicodeEncodeError, "😀"),
-    fail("php", [("php", 136), FILLER], AttributeError, "x", b"key", 16, match="'bytes'"),  # the key before the IV
-    fail("php", [("php", 136), FILLER], UnicodeEncodeError, "x", "😀", IV),
-    fail("php", [("php", 136)], ValueError, 5, "k" * 33, IV, match="key length"),  # the key before the value
-    fail("php", [("php", 136)], AttributeError, "x", "", b"iv", match="'bytes'"),  # the IV before the key length
-    fail("php", [("php", 136)], ValueError, "x", KEY, "a" * 15, match="IV"),  # the IV is not filled
-    fail("php", [("php", 136)], ValueError, "x", KEY, "é" + "a" * 15, match="IV"),
-    fail("php", [("php", 137), FILLER], AttributeError, b"text", KEY, IV, match="'bytes'"),
-    fail("php", [("php", 137), FILLER], UnicodeEncodeError, "😀", KEY, IV),
-    fail("php", [("php", 138)], ZeroDivisionError, "x", KEY, IV, Untruthful()),
-    fail("php_decrypt", [("php_decrypt", 143), FILLER], AttributeError, b"", 5, IV, match="'int'"),
-    fail("php_decrypt", [("php_decrypt", 143)], ValueError, b"", "k" * 33, IV, match="key length"),
-    fail("php_decrypt", [("php_decrypt", 143)], AttributeError, b"", KEY, None, match="'NoneType'"),
-    fail("php_decrypt", [("php_decrypt", 144)], ZeroDivisionError, b"", KEY, IV, Untruthful()),
-    fail("php_decrypt", [("php_decrypt", 145)], AttributeError, b"AAAA", KEY, IV, True, match="'bytes'"),
-    fail("php_decrypt", [("php_decrypt", 145)], binascii.Error, "abc", KEY, IV, True),
-    fail("php_decrypt", [("php_decrypt", 146)], ValueError, b"a" * 15, KEY, IV),
-    fail("php_decrypt", [("php_decrypt", 146)], TypeError, "MTIzNDU2Nzg5MDEyMzQ1Ng==", KEY, IV),  # Base64 not asked for
-    fail("php_decrypt", [("php_decrypt", 146)], UnicodeDecodeError, NOT_GBK, KEY, IV),
-]
-
-
-@pytest.mark.parametrize("method, args, exc, entries, match", FAILURES)
-def test_failures(method, args, exc, entries, match):
-    raises_at(exc, lambda: getattr(m, method)(*args), *entries, match=match)
-
-
-@pytest.mark.parametrize(
-    "name, method, args, line",
-    [
-        ("AES", "php", ("x", KEY, IV), 136),
-        ("base64", "php", ("x", KEY, IV, True), 139),
-        ("base64", "php_decrypt", (5, KEY, IV, True), 145),  # looked up before the value is encoded
-    ],
-)
-def test_missing_global(name, method, args, line):
-    with module_global(name, DELETE):
-        raises_at(NameError, lambda: getattr(m, method)(*args), (method, line), match=f"^name '{name}' is not defined$")
+@pytest.mark.parametrize("case", failures("php", "php_decrypt", "_add_to_16"))
+def test_failures(case):
+    case.raises()
 
 
 @pytest.mark.parametrize("method, value, filled", [("php", "text", [KEY, "text"]), ("php_decrypt", b"", [KEY])])
@@ -126,18 +74,3 @@ def test_the_filler_is_reached_through_self(method, value, filled):
     own = types.SimpleNamespace(_add_to_16=lambda v: log.append(v) or crypt_main._Crypt._add_to_16(v))
     assert getattr(crypt_main._Crypt, method)(own, value, KEY, IV) == getattr(m, method)(value, KEY, IV)
     assert log == filled
-
-
-# A leak of one block per call would show as 50,000; the slack covers the interpreter's
-# own caches and free lists settling during the run.
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda: m.php_decrypt(m.php("漏 leak", KEY, IV, True), KEY, IV, True),
-        lambda: m.php("x", b"key", IV),
-        lambda: m.php_decrypt("abc", KEY, IV, True),
-    ],
-    ids=["round-trip", "fails-in-filler", "fails-in-decodebytes"],
-)
-def test_no_leaks(call):
-    assert blocks_growth(call, 50_000) <= 100

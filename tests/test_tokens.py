@@ -1,4 +1,5 @@
-"""token and token_decrypt: claims, clock readings, the two failure reports, references."""
+"""token and token_decrypt: claims, clock readings, the two failure reports (the failures:
+rows of method_cases.py)."""
 
 import base64
 import json
@@ -8,10 +9,10 @@ import types
 import jwt
 import pytest
 
-from conftest import DELETE, blocks_growth, crypt_entries, m, module_global, raises_at
+from conftest import DELETE, crypt_entries, m, module_global, raises_at
+from method_cases import BY_ID, failures
 
 KEY = "a key of thirty-two characters.."
-OTHER_KEY = "another key, also long enough..."
 
 
 def claims_in_order(token):
@@ -76,50 +77,32 @@ def test_token_without_expiry_verifies():
     assert m.token_decrypt(m.token("forever", KEY, None), KEY) == "forever"
 
 
-@pytest.mark.parametrize("exp_time, type_name", [(3600.0, "float"), ("3600", "str")])
-def test_other_exp_time_types_are_refused_before_anything_is_issued(exp_time, type_name):
+@pytest.mark.parametrize("case", [BY_ID["token-exp-float"], BY_ID["token-exp-str"]], ids=lambda c: c.kind)
+def test_other_exp_time_types_are_refused_before_anything_is_issued(case):
     clock, encoded = Clock(100.0, 200.0), []
     with module_global("time", clock), module_global("jwt", stand_in_jwt(encode=lambda *a, **k: encoded.append(a))):
-        raises_at(TypeError, lambda: m.token("x", KEY, exp_time), ("token", 238),
-                  match=f"^exp_time must be an int or None, not {type_name}$")
+        case.raises(bind_globals=False)
     assert clock.calls == 1 and encoded == []
 
 
-@pytest.mark.parametrize(
-    "clock, data, error_type, line",
-    [
-        (Clock(), "x", IndexError, 237),  # the first reading fails
-        (Clock(1.0), "x", IndexError, 239),  # the second reading fails
-        (Clock(1.0, 2.0), object(), TypeError, 240),  # jwt.encode refuses the data
-    ],
-)
-def test_issuing_failures_pass_through(clock, data, error_type, line):
-    with module_global("time", clock):
-        assert type(raises_at(error_type, lambda: m.token(data, KEY), ("token", line))) is error_type
+@pytest.mark.parametrize("case", failures("token", "token_decrypt"))
+def test_failures(case):
+    case.raises()
 
 
 # Verifying
 
 
-def general_failure(token, key=KEY):
-    """token_decrypt's report of a failure that is not an expiry; returns PyJWT's error."""
-    error = raises_at(Exception, lambda: m.token_decrypt(token, key), ("token_decrypt", 251))
+def plain_exception(error):
+    """Checks token_decrypt's report of a failure that is not an expiry; returns PyJWT's error."""
     assert type(error) is Exception and error.args == ("系统异常：" + str(error.__context__),)
     assert error.__cause__ is None and not error.__suppress_context__
     return error.__context__
 
 
-@pytest.mark.parametrize(
-    "make_token, key, library_error",
-    [
-        (lambda: m.token(1, KEY, issuer="A"), KEY, jwt.exceptions.InvalidIssuerError),
-        (lambda: m.token(1, KEY), OTHER_KEY, jwt.exceptions.InvalidSignatureError),
-        (lambda: "not a token at all", KEY, jwt.exceptions.DecodeError),
-    ],
-)
-def test_verification_failures_become_plain_exception(make_token, key, library_error):
-    cause = general_failure(make_token(), key)
-    assert type(cause) is library_error
+@pytest.mark.parametrize("case", [p for p in failures("token_decrypt") if p.values[0].error is Exception])
+def test_verification_failures_become_plain_exception(case):
+    cause = plain_exception(case.raises())  # the type of PyJWT's error is the row's
     assert crypt_entries(cause) == [("crypt_main._Crypt.token_decrypt", 246)]
 
 
@@ -162,9 +145,9 @@ def test_message_is_the_prefix_and_the_formatted_text(formatted, error_type, mes
 
 
 def test_expired_token_becomes_timeout_error():
-    error = raises_at(TimeoutError, lambda: m.token_decrypt(m.token("late", KEY, -10), KEY), ("token_decrypt", 249))
-    assert type(error) is TimeoutError and error.args == ("token已过期",)
-    assert type(error.__context__) is jwt.exceptions.ExpiredSignatureError
+    case = BY_ID["token_decrypt-expired"]
+    error = case.raises()  # raised while handling PyJWT's ExpiredSignatureError
+    assert error.args == ("token已过期",)
     assert crypt_entries(error.__context__) == [("crypt_main._Crypt.token_decrypt", 246)]
     assert error.__cause__ is None and not error.__suppress_context__
 
@@ -172,7 +155,7 @@ def test_expired_token_becomes_timeout_error():
         pass
 
     with module_global("TimeoutError", Late):  # looked up as a module global
-        raises_at(Late, lambda: m.token_decrypt(m.token(1, KEY, -10), KEY), ("token_decrypt", 249))
+        raises_at(Late, case.call, ("token_decrypt", 249))
 
 
 def test_token_without_data_gives_none():
@@ -195,7 +178,7 @@ def test_a_new_algorithms_list_on_every_call():
 
 def test_failing_get_is_reported_from_line_247():
     with module_global("jwt", stand_in_jwt(lambda *args, **kwargs: ["no", "get"])):
-        cause = general_failure("t")
+        cause = plain_exception(raises_at(Exception, lambda: m.token_decrypt("t", KEY), ("token_decrypt", 251)))
     assert type(cause) is AttributeError
     assert crypt_entries(cause) == [("crypt_main._Crypt.token_decrypt", 247)]
 
@@ -248,31 +231,3 @@ def test_caught_exception_is_handled_only_while_handling(decode):
     else:
         caught = raised if isinstance(raised, KeyboardInterrupt) else raised.__context__
         assert recorder.seen == [caught] and caught.__context__ is outer
-
-
-# References
-
-
-def expect_interrupt():
-    try:
-        with module_global("jwt", stand_in_jwt(raiser(KeyboardInterrupt()))):
-            m.token_decrypt("t", KEY)
-    except KeyboardInterrupt:
-        pass
-
-
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda: m.token_decrypt(m.token({"v": [1, 2]}, KEY), KEY),
-        lambda: m.token_decrypt(m.token("x", KEY), OTHER_KEY),
-        lambda: m.token_decrypt(m.token("x", KEY, -10), KEY),
-        lambda: m.token("x", KEY, 1.5),
-        expect_interrupt,
-    ],
-    ids=["round-trip", "wrong-key", "expired", "refused-exp", "interrupt"],
-)
-def test_no_growth_over_many_calls(call):
-    # PyJWT and the interpreter settle some one-time allocations late in a process: the
-    # better of two rounds is taken. A reference lost per call grows both by thousands.
-    assert min(blocks_growth(call, 4000, warmup=2000) for _ in range(2)) < 30
