@@ -154,6 +154,8 @@ def test_failing_class_creation_reports_its_line():
             import crypt_main
         except RuntimeError as e:
             print([(f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__) if f.filename == "crypt_main.py"])
+        finally:
+            builtins.staticmethod = real
     """)
     assert eval(out) == [("init crypt_main", 60)]
 
