@@ -162,8 +162,12 @@ FUZZ_RUNS ?= 1000000
 FUZZ_JOBS ?= 1
 FUZZ_TARGETS ?= all
 
+# clang, and its sanitizer runtimes with their ignore lists (Debian's libclang-rt-N-dev,
+# which apt-get may leave out as only recommended).
 fuzz-toolchain:
-	@command -v $(FUZZ_CXX) >/dev/null || { apt-get update -q && apt-get install -y -q clang; }
+	@command -v $(FUZZ_CXX) >/dev/null && test -f "$$($(FUZZ_CXX) -print-resource-dir)/share/asan_ignorelist.txt" || { \
+		apt-get update -q && apt-get install -y -q clang && \
+		apt-get install -y -q "libclang-rt-$$($(FUZZ_CXX) -dumpversion | cut -d. -f1)-dev"; }
 
 $(FUZZ_PY):
 	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
