@@ -96,7 +96,7 @@ def damaged(fdp, token):
     if choice == 3:
         return token[:fdp.ConsumeIntInRange(0, len(token))]
     if choice == 4:
-        return token.encode()
+        return token.encode("utf-8", "surrogatepass")  # a text made by the fuzzer may hold surrogates
     if choice == 5:
         at = fdp.ConsumeIntInRange(0, len(token))
         return token[:at] + fdp.PickValueInList([".", "=", " ", "\n", "A", "é", "..", "\ud800"]) + token[at:]

@@ -113,6 +113,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=1, help="targets run at once (default 1)")
     parser.add_argument("--targets", default="all", help=f"comma-separated, from {', '.join(TARGETS)}")
     parser.add_argument("--merge", action="store_true", help="afterwards, minimise the corpus into fuzz/corpus")
+    parser.add_argument("--merge-only", action="store_true", help="only minimise the corpus into fuzz/corpus")
     parser.add_argument("--replay", metavar="INPUT", help="run the target of build/fuzz/findings/<target>/INPUT once")
     args = parser.parse_args()
     if args.replay:
@@ -124,6 +125,10 @@ def main():
     if unknown:
         parser.error(f"unknown targets: {', '.join(sorted(unknown))}")
     env = environment()
+    if args.merge_only:
+        for target in targets:
+            merge(target, env)
+        return 0
 
     started = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
