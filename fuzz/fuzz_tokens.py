@@ -103,7 +103,7 @@ def damaged(fdp, token):
     if choice == 6:
         head, _, rest = token.partition(".")
         return b64url(json.dumps({"alg": "HS256", "typ": "JWT", "kid": fdp.ConsumeUnicode(4)}).encode()) + "." + rest
-    return fdp.PickValueInList([None, 5, bytearray(token.encode()), harness.Text(token)])
+    return fdp.PickValueInList([None, 5, bytearray(token.encode("utf-8", "surrogatepass")), harness.Text(token)])
 
 
 def TestOneInput(data):
