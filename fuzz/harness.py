@@ -427,5 +427,8 @@ def check_token_decrypt_error(got):
 def run(test_one_input):
     """Sets up the fixtures and hands over to libFuzzer (the arguments are libFuzzer's)."""
     install_fixtures()
-    atheris.Setup(sys.argv, test_one_input)
+    # libFuzzer starts itself again for -merge=1 with argv[0] as the command (through the
+    # shell): the interpreter has to be part of it.
+    command = f"{sys.executable} {os.path.abspath(sys.argv[0])}"
+    atheris.Setup([command] + sys.argv[1:], test_one_input)
     atheris.Fuzz()
