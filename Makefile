@@ -155,4 +155,90 @@ bench-check: build | valgrind-tool
 	$(PY) bench/check.py
 
 clean:
-	rm -rf $(VENV) $(SAN_VENV) .venv-release build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
+
+# ---- fuzzing -------------------------------------------------------------------------
+# make fuzz: the run of record, each target (fuzz/fuzz_*.py) for FUZZ_RUNS executions or
+# FUZZ_SECONDS, whichever comes first, one at a time (FUZZ_JOBS). make fuzz-smoke: the
+# short run of CI, 60 s per target, two at a time. Both fail on any finding. The extension
+# is built with clang, instrumented for libFuzzer's coverage and for ASan and UBSan, into
+# .venv-fuzz with atheris; fuzz/run.py preloads atheris's sanitizer runtime.
+# make fuzz-replay INPUT=build/fuzz/findings/<target>/crash-...: one input, once.
+FUZZ_VENV := .venv-fuzz
+FUZZ_PY := $(FUZZ_VENV)/bin/python
+FUZZ_CC := clang
+FUZZ_CXX := clang++
+# vptr and function checks need the C++ part of the UBSan runtime, which atheris's
+# runtime does not have; the module has no virtual functions and calls no function
+# through a pointer of another type.
+FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=vptr,function -fno-sanitize-recover=all \
+	-fno-omit-frame-pointer -g -O1
+FUZZ_SECONDS ?= 900
+FUZZ_RUNS ?= 1000000
+FUZZ_JOBS ?= 1
+FUZZ_TARGETS ?= all
+
+# clang, and its sanitizer runtimes with their ignore lists (Debian's libclang-rt-N-dev,
+# which apt-get may leave out as only recommended).
+fuzz-toolchain:
+	@command -v $(FUZZ_CXX) >/dev/null && test -f "$$($(FUZZ_CXX) -print-resource-dir)/share/asan_ignorelist.txt" || { \
+		apt-get update -q && apt-get install -y -q clang && \
+		apt-get install -y -q "libclang-rt-$$($(FUZZ_CXX) -dumpversion | cut -d. -f1)-dev"; }
+
+$(FUZZ_PY):
+	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	$(PYTHON) -m venv $(FUZZ_VENV)
+
+$(FUZZ_VENV)/.deps: $(FUZZ_PY) fuzz/requirements.txt
+	$(FUZZ_PY) -m pip install -q --upgrade pip
+	$(FUZZ_PY) -m pip install -q -r fuzz/requirements.txt
+	touch $@
+
+$(FUZZ_VENV)/.built: $(FUZZ_VENV)/.deps $(SOURCES) | fuzz-toolchain
+	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) $(FUZZ_PY) -m pip install -q --no-build-isolation \
+		-C cmake.define.CRYPT_MAIN_EXTRA_FLAGS="$(FUZZ_FLAGS)" .
+	touch $@
+
+fuzz: $(FUZZ_VENV)/.built
+	$(FUZZ_PY) fuzz/run.py --seconds $(FUZZ_SECONDS) --runs $(FUZZ_RUNS) --jobs $(FUZZ_JOBS) --targets $(FUZZ_TARGETS)
+
+fuzz-smoke: $(FUZZ_VENV)/.built
+	$(FUZZ_PY) fuzz/run.py --seconds 60 --jobs 2
+
+fuzz-replay: $(FUZZ_VENV)/.built
+	$(FUZZ_PY) fuzz/run.py --replay $(INPUT)
+
+.PHONY: fuzz fuzz-smoke fuzz-replay fuzz-toolchain
+
+# ---- line coverage -------------------------------------------------------------------
+# make coverage: the extension built with gcc's --coverage into .venv-cov (object files
+# and their counters in build/coverage), the whole test suite run against it, then
+# tools/coverage-report: the figure for src/, and every line no test executed, checked
+# against the reasons in COVERAGE.md (matched by file and code text, so they survive
+# edits that move lines). COV_TESTS=... narrows the run.
+COV_VENV := .venv-cov
+COV_PY := $(COV_VENV)/bin/python
+COV_BUILD := build/coverage
+COV_TESTS ?= tests
+
+$(COV_PY):
+	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
+	$(PYTHON) -m venv $(COV_VENV)
+
+$(COV_VENV)/.deps: $(COV_PY) requirements-dev.txt
+	$(COV_PY) -m pip install -q --upgrade pip
+	$(COV_PY) -m pip install -q -r requirements-dev.txt "gcovr>=7"
+	touch $@
+
+$(COV_VENV)/.built: $(COV_VENV)/.deps $(SOURCES)
+	rm -rf $(COV_BUILD)
+	CXX=g++ $(COV_PY) -m pip install -q --no-build-isolation -C build-dir=$(COV_BUILD) \
+		-C cmake.define.CRYPT_MAIN_EXTRA_FLAGS="--coverage -O0 -g" .
+	touch $@
+
+coverage: $(COV_VENV)/.built peers
+	find $(COV_BUILD) -name '*.gcda' -delete
+	$(COV_VENV)/bin/pytest -q -p no:cacheprovider $(COV_TESTS)
+	$(COV_PY) tools/coverage-report $(COV_BUILD) --explained COVERAGE.md
+
+.PHONY: coverage
