@@ -11,14 +11,11 @@ namespace {
 
 // ---- creation ---------------------------------------------------------------------
 
-// Copies spec.<attribute> to module.<name>; a spec without the attribute is skipped.
+// Copies spec.<attribute> to module.<name>. A spec without the attribute (reading it
+// raises AttributeError, which PyObject_GetOptionalAttrString reports as 0) is skipped.
 int copy_spec_attribute(PyObject* spec, PyObject* dict, const char* attribute, const char* name, bool skip_none) {
     PyObject* value;
     int found = PyObject_GetOptionalAttrString(spec, attribute, &value);
-    if (found < 0 && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        return 0;
-    }
     if (found <= 0) return found;
     int r = (skip_none && value == Py_None) ? 0 : PyDict_SetItemString(dict, name, value);
     Py_DECREF(value);
