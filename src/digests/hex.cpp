@@ -20,10 +20,10 @@ struct DigestLines {
 
 // The body of every member: they differ in the hashlib constructor, in their lines, and
 // in whether a bytes value is hashed as it is (md5) or must have an encode method.
-template <Obj Names::*constructor, DigestLines lines, bool takes_bytes>
-Ref hex_digest(Call& c, const Ref& value, const Ref& fmt) {
+Ref hex_digest(Call& c, const Ref& value, const Ref& fmt, Obj constructor, const DigestLines& lines,
+               bool takes_bytes) {
     c.at(lines.construct);  // result = hashlib.<constructor>()
-    Ref result = c.global(N.hashlib).method(N.*constructor);          CHECK(result);
+    Ref result = c.global(N.hashlib).method(constructor);             CHECK(result);
 
     if (takes_bytes && PyBytes_Check(value.get())) {
         c.at(lines.update_bytes);  // result.update(value)
@@ -57,21 +57,21 @@ Ref hex_digest(Call& c, const Ref& value, const Ref& fmt) {
 
 // md5(value, fmt): value is text, or bytes hashed as they are
 Ref md5(Call& c, Ref value, Ref fmt) {
-    return hex_digest<&Names::md5, {111, 113, 115, 116, 117, 118, 119, 120}, true>(c, value, fmt);
+    return hex_digest(c, value, fmt, N.md5, {111, 113, 115, 116, 117, 118, 119, 120}, true);
 }
 
 // sha1(value, fmt) .. sha512(value, fmt): value is text
 Ref sha1(Call& c, Ref value, Ref fmt) {
-    return hex_digest<&Names::sha1, {185, 0, 186, 187, 188, 189, 190, 191}, false>(c, value, fmt);
+    return hex_digest(c, value, fmt, N.sha1, {185, 0, 186, 187, 188, 189, 190, 191}, false);
 }
 Ref sha256(Call& c, Ref value, Ref fmt) {
-    return hex_digest<&Names::sha256, {198, 0, 199, 200, 201, 202, 203, 204}, false>(c, value, fmt);
+    return hex_digest(c, value, fmt, N.sha256, {198, 0, 199, 200, 201, 202, 203, 204}, false);
 }
 Ref sha384(Call& c, Ref value, Ref fmt) {
-    return hex_digest<&Names::sha384, {211, 0, 212, 213, 214, 215, 216, 217}, false>(c, value, fmt);
+    return hex_digest(c, value, fmt, N.sha384, {211, 0, 212, 213, 214, 215, 216, 217}, false);
 }
 Ref sha512(Call& c, Ref value, Ref fmt) {
-    return hex_digest<&Names::sha512, {224, 0, 225, 226, 227, 228, 229, 230}, false>(c, value, fmt);
+    return hex_digest(c, value, fmt, N.sha512, {224, 0, 225, 226, 227, 228, 229, 230}, false);
 }
 
 }  // namespace cm
