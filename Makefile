@@ -29,14 +29,20 @@ SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproje
 
 all: build
 
-$(PY):
-	@test -n "$(PYTHON)" || { echo "$(NO_PYTHON)" >&2; exit 1; }
-	$(PYTHON) -m venv $(VENV)
+# $(call venv,DIR,REQUIREMENTS[,MORE]): the rules for a CPython 3.13 virtual environment in
+# DIR, and DIR/.deps once the packages of the requirements file (and MORE) are in it.
+define venv
+$(1)/bin/python:
+	@test -n "$$(PYTHON)" || { echo "$$(NO_PYTHON)" >&2; exit 1; }
+	$$(PYTHON) -m venv $(1)
 
-$(DEPS): $(PY) requirements-dev.txt
-	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q -r requirements-dev.txt
-	touch $@
+$(1)/.deps: $(1)/bin/python $(2)
+	$(1)/bin/python -m pip install -q --upgrade pip
+	$(1)/bin/python -m pip install -q -r $(2) $(3)
+	touch $$@
+endef
+
+$(eval $(call venv,$(VENV),requirements-dev.txt))
 
 $(BUILT): $(DEPS) $(SOURCES)
 	$(PY) -m pip install -q --no-build-isolation .
@@ -79,14 +85,7 @@ SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -
 # tests/peers starts (php, openssl) run without the sanitizer runtime.
 SAN_TESTS ?= tests
 
-$(SAN_PY):
-	@test -n "$(PYTHON)" || { echo "$(NO_PYTHON)" >&2; exit 1; }
-	$(PYTHON) -m venv $(SAN_VENV)
-
-$(SAN_VENV)/.deps: $(SAN_PY) requirements-dev.txt
-	$(SAN_PY) -m pip install -q --upgrade pip
-	$(SAN_PY) -m pip install -q -r requirements-dev.txt
-	touch $@
+$(eval $(call venv,$(SAN_VENV),requirements-dev.txt))
 
 sanitizer-runtime:
 	@command -v $(SAN_CXX) >/dev/null && test -f "$$($(SAN_CXX) -print-file-name=libasan.so)" && \
@@ -185,14 +184,7 @@ fuzz-toolchain:
 		apt-get update -q && apt-get install -y -q clang && \
 		apt-get install -y -q "libclang-rt-$$($(FUZZ_CXX) -dumpversion | cut -d. -f1)-dev"; }
 
-$(FUZZ_PY):
-	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
-	$(PYTHON) -m venv $(FUZZ_VENV)
-
-$(FUZZ_VENV)/.deps: $(FUZZ_PY) fuzz/requirements.txt
-	$(FUZZ_PY) -m pip install -q --upgrade pip
-	$(FUZZ_PY) -m pip install -q -r fuzz/requirements.txt
-	touch $@
+$(eval $(call venv,$(FUZZ_VENV),fuzz/requirements.txt))
 
 $(FUZZ_VENV)/.built: $(FUZZ_VENV)/.deps $(SOURCES) | fuzz-toolchain
 	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) $(FUZZ_PY) -m pip install -q --no-build-isolation \
@@ -221,14 +213,7 @@ COV_PY := $(COV_VENV)/bin/python
 COV_BUILD := build/coverage
 COV_TESTS ?= tests
 
-$(COV_PY):
-	@test -n "$(PYTHON)" || { echo "no CPython 3.13 found: set PYTHON=" >&2; exit 1; }
-	$(PYTHON) -m venv $(COV_VENV)
-
-$(COV_VENV)/.deps: $(COV_PY) requirements-dev.txt
-	$(COV_PY) -m pip install -q --upgrade pip
-	$(COV_PY) -m pip install -q -r requirements-dev.txt "gcovr>=7"
-	touch $@
+$(eval $(call venv,$(COV_VENV),requirements-dev.txt,"gcovr>=7"))
 
 $(COV_VENV)/.built: $(COV_VENV)/.deps $(SOURCES)
 	rm -rf $(COV_BUILD)

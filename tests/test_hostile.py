@@ -13,52 +13,12 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 import crypt_main
 from method_cases import CASES, CT_CBC, CT_DES, CT_ECB, CT_PHP, CT_RSA, IV16, KEY8, KEY16, PRI, PUB, TEXT, TOKEN, FakeRsa
 from conftest import FIGURES, module_global, scaled
+from hostile_objects import BAD_BOOL, BadBytes, BadText, Bytes, Text, boom, hostile
 from crypt_main import _Crypt, m_crypt
 
 BIG_TEXT = "x" * (16 << 20)  # 16 MiB
 
 
-class Boom(Exception):
-    """What the hostile objects raise."""
-
-
-def boom(*args, **kwargs):
-    raise Boom("hostile")
-
-
-def hostile(name, **members):
-    return type(name, (), members)()
-
-
-class Text(str):
-    pass
-
-
-class Bytes(bytes):
-    pass
-
-
-class BadText(str):
-    def encode(self, *args, **kwargs):
-        raise Boom("encode")
-
-    def __eq__(self, other):
-        raise Boom("eq")
-
-    __hash__ = str.__hash__
-
-
-class BadBytes(bytes):
-    def __len__(self):
-        raise Boom("len")
-
-    def __eq__(self, other):
-        raise Boom("eq")
-
-    __hash__ = bytes.__hash__
-
-
-BAD_BOOL = hostile("BadBool", __bool__=boom)
 LIES = [
     hostile("EqRaises", __eq__=boom, __hash__=lambda self: 1),
     hostile("EqWrongType", __eq__=lambda self, other: BAD_BOOL, __hash__=lambda self: 1),
