@@ -71,3 +71,39 @@ class BadBytes(bytes):
 
 
 BAD_BOOL = hostile("BadBool", __bool__=boom)
+
+# Objects that lie through one protocol each (comparison, truth, length, encoding, index,
+# arithmetic, attributes, the filler) or that are str/bytes subclasses that misbehave.
+# The hostile-input tests put each in each parameter position; the fuzz targets draw
+# from these and a few more.
+LIES = [
+    hostile("EqRaises", __eq__=boom, __hash__=lambda self: 1),
+    hostile("EqWrongType", __eq__=lambda self, other: BAD_BOOL, __hash__=lambda self: 1),
+    BAD_BOOL,
+    hostile("BoolWrongType", __bool__=lambda self: 2),
+    hostile("LenRaises", __len__=boom),
+    hostile("LenWrongType", __len__=lambda self: "3"),
+    hostile("LenNegative", __len__=lambda self: -1),
+    hostile("LenHuge", __len__=lambda self: 1 << 100),
+    hostile("EncodeRaises", encode=boom),
+    hostile("EncodeGivesText", encode=lambda self, *a, **k: "text"),
+    hostile("EncodeGivesNumber", encode=lambda self, *a, **k: 7),
+    hostile("EncodeGivesNone", encode=lambda self, *a, **k: None),
+    hostile("EncodeGivesBytearray", encode=lambda self, *a, **k: bytearray(b"0123456789abcdef")),
+    hostile("EncodeGivesMemoryview", encode=lambda self, *a, **k: memoryview(b"01234567")),
+    hostile("EncodeGivesBadBytes", encode=lambda self, *a, **k: BadBytes(b"0123456789abcdef")),
+    hostile("EncodeGivesBadBool", encode=lambda self, *a, **k: BAD_BOOL),
+    hostile("EncodeNotCallable", encode=3),
+    hostile("IndexRaises", __index__=boom),
+    hostile("IndexWrongType", __index__=lambda self: "1"),
+    hostile("ArithmeticRaises", __add__=boom, __radd__=boom, __mul__=boom, __le__=boom),
+    hostile("ArithmeticGivesBadBool", __add__=lambda self, o: self, __mul__=lambda self, o: self,
+            __le__=lambda self, o: BAD_BOOL),
+    hostile("AttributeRaises", __getattr__=boom),
+    hostile("FillerRaises", _add_to_16=boom),
+    hostile("FillerGivesText", _add_to_16=lambda value: "text"),
+    BadText("0123456789abcdef"),
+    BadBytes(b"0123456789abcdef"),
+    Text("0123456789abcdef"),
+    Bytes(b"01234567"),
+]
