@@ -44,8 +44,9 @@ endef
 
 $(eval $(call venv,$(VENV),requirements-dev.txt))
 
+# BUILD_FLAGS: more compiler flags for the module (the Debian 13 targets add -Werror).
 $(BUILT): $(DEPS) $(SOURCES)
-	$(PY) -m pip install -q --no-build-isolation .
+	$(PY) -m pip install -q --no-build-isolation $(if $(BUILD_FLAGS),-C cmake.define.CRYPT_MAIN_EXTRA_FLAGS="$(BUILD_FLAGS)") .
 	touch $@
 
 build: $(BUILT)
@@ -227,3 +228,35 @@ coverage: $(COV_VENV)/.built peers
 	$(COV_PY) tools/coverage-report $(COV_BUILD) --explained COVERAGE.md
 
 .PHONY: coverage
+
+# ---- Debian 13 -------------------------------------------------------------------------
+# make test-debian13: the whole suite on Debian 13's CPython 3.13 (release build), the
+# module built by GCC 14 with -Werror. make test-debug: the whole suite on its debug build
+# (python3.13d: assertions on the exception state and the reference counts at every API
+# call, sys.gettotalrefcount), the module built by clang 19 with -Werror. Both run in one
+# Debian 13 root (tools/debian-root), made with debootstrap when missing and kept in ROOTS,
+# outside the tree; the target installs in it what the suite needs. Each runs `make test`
+# in a fresh copy of the tree inside the root, into a venv of its own there, and they can
+# run side by side (make -j2 test-debian13 test-debug).
+ROOTS ?= $(HOME)/.cache/crypt_main/roots
+DEBIAN13 := $(ROOTS)/debian13-amd64
+DEBIAN13_PACKAGES := make python3.13 python3.13-dev python3.13-venv python3.13-dbg g++ clang \
+	php-cli php-mbstring openssl gdb
+
+debian13-root:
+	tools/debian-root amd64 $(DEBIAN13) $(DEBIAN13_PACKAGES)
+
+# $(call in_debian13,NAME,INTERPRETER,COMPILER): make test in a copy of the tree at /work/NAME
+define in_debian13
+	tools/copy-tree $(DEBIAN13)/work/$(1)
+	tools/debian-root amd64 $(DEBIAN13) -- env CXX=$(3) make -C /work/$(1) test \
+		PYTHON=$(2) VENV=/opt/venv-$(1) BUILD_FLAGS=-Werror
+endef
+
+test-debian13: debian13-root
+	$(call in_debian13,release,/usr/bin/python3.13,g++)
+
+test-debug: debian13-root
+	$(call in_debian13,debug,/usr/bin/python3.13d,clang++)
+
+.PHONY: debian13-root test-debian13 test-debug
