@@ -3,6 +3,7 @@
 // the instance m_crypt.
 #include "frame/body.h"
 #include "frame/function.h"
+#include "frame/traceback.h"
 #include "methods.h"
 
 namespace cm {
@@ -156,7 +157,7 @@ Ref new_method(std::span<const MethodDef> table, size_t index, const Ref& static
 
 struct Startup {
     PyObject* module;
-    Call c{nullptr, 1};
+    Call c{nullptr, 1, PyModule_GetDict(module)};
     Ref staticmethod;  // builtins.staticmethod, as this execution finds it
 };
 
@@ -273,6 +274,7 @@ int exec(PyObject* module) {
         if (step.run(s) == 0) continue;
         if (step.reports_line) s.c.add_traceback();
         // Nothing of the half-built module stays reachable from the process's state.
+        forget_traceback_frames();
         Py_CLEAR(process.module);
         process.dict = nullptr;
         return -1;

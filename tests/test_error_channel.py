@@ -13,22 +13,24 @@ from crypt_main import m_crypt
 testcapi = pytest.importorskip("_testcapi")
 
 
-class Recorder:
+def recorder(log, name, **attributes):
     """Stands in for a module global: records each attribute read, and each call of an
-    attribute that is a function, in the shared log."""
+    attribute that is a function, in the shared log. The attributes are properties, which
+    run on every read, also one made while an exception is pending (a __getattr__ would
+    not see such a read)."""
+    def recorded(attribute, value):
+        def read(self):
+            log.append(f"{name}.{attribute}")
+            if not callable(value):
+                return value
 
-    def __init__(self, log, name, **attributes):
-        self._log, self._name, self._attributes = log, name, attributes
-
-    def __getattr__(self, attribute):
-        self._log.append(f"{self._name}.{attribute}")
-        value = self._attributes[attribute]
-        if callable(value):
-            def recorded(*args, **kwargs):
-                self._log.append(f"{self._name}.{attribute}()")
+            def call(*args, **kwargs):
+                log.append(f"{name}.{attribute}()")
                 return value(*args, **kwargs)
-            return recorded
-        return value
+            return call
+        return property(read)
+
+    return type(name, (), {attribute: recorded(attribute, value) for attribute, value in attributes.items()})()
 
 
 class Encodes:
@@ -66,11 +68,14 @@ class RaisingCompare(Compares):
 
 
 def aes(log):
-    return Recorder(log, "AES", new=lambda *args: None, MODE_ECB=1, MODE_CBC=2, block_size=16)
+    return recorder(log, "AES", new=lambda *args: None, MODE_ECB=1, MODE_CBC=2, block_size=16)
 
 
 # (method, arguments made from the log, globals made from the log, error, line, the log expected)
 STOPS = [
+    # the key fails: the mode is not read, the value is not touched
+    ("aes_ecb", lambda log: (Encodes(log, "value"), Encodes(log, "key", fails=True)),
+     {"AES": aes}, LookupError, 62, ["AES.new", "key.encode()"]),
     # the key fails: the mode is not read, the IV and the value are not touched
     ("aes_cbc", lambda log: (Encodes(log, "value"), Encodes(log, "key", fails=True), Encodes(log, "iv")),
      {"AES": aes}, LookupError, 75, ["AES.new", "key.encode()"]),
@@ -79,9 +84,9 @@ STOPS = [
      {"AES": aes}, LookupError, 75, ["AES.new", "key.encode()", "AES.MODE_CBC", "iv.encode()"]),
     # the value fails: pad is looked up before it, the block size is not read
     ("des", lambda log: (Encodes(log, "value", fails=True), Encodes(log, "key")),
-     {"DES": lambda log: Recorder(log, "DES", new=lambda *a: types.SimpleNamespace(encrypt=bytes), MODE_ECB=1,
+     {"DES": lambda log: recorder(log, "DES", new=lambda *a: types.SimpleNamespace(encrypt=bytes), MODE_ECB=1,
                                   block_size=8),
-      "pad": lambda log: Recorder(log, "pad")},
+      "pad": lambda log: recorder(log, "pad")},
      LookupError, 99, ["DES.new", "key.encode()", "DES.MODE_ECB", "DES.new()", "value.encode()"]),
     # md5 fails at the update: fmt is never compared
     ("md5", lambda log: (Encodes(log, "value", fails=True), Compares(log)), {}, LookupError, 115,
@@ -127,18 +132,38 @@ def test_the_fill_loop_ends_when_a_pass_fails():
     assert FillFails.passes == [3, 4]
 
 
+def holding(name, function):
+    """A module whose attribute `name` is `function`: module attributes are called directly."""
+    module = types.ModuleType("holder")
+    setattr(module, name, function)
+    return module
+
+
 def fake_hmac(digest):
     """hmac stand-in whose HMAC object is a module holding `digest` as a function."""
-    holder = types.ModuleType("holder")
-    holder.digest = digest
-    return types.SimpleNamespace(new=lambda key, message, digestmod: holder)
+    return types.SimpleNamespace(new=lambda key, message, digestmod: holding("digest", digest))
 
 
-def test_a_result_with_an_exception_set_becomes_system_error():
-    with module_global("hmac", fake_hmac(testcapi.return_result_with_error)):
-        error = raises_at(SystemError, lambda: m_crypt.md5_hmac("text", "key"), ("md5_hmac", 132))
-    assert str(error) == "crypt_main._Crypt.md5_hmac returned a result with an exception set"
-    assert isinstance(error.__cause__, ValueError)  # what the callee left pending
+# (method, its arguments, the module global given a callee that returns a result with an
+# exception set, the line of that call)
+BROKEN_RESULTS = [
+    ("md5", ("abc", "lower"), {"hashlib": holding("md5", testcapi.return_result_with_error)}, 111),
+    ("token", ("data", "key"), {"time": holding("time", testcapi.return_result_with_error)}, 237),
+    ("rsa", (holding("encode", testcapi.return_result_with_error), "key"), {}, 173),
+    ("md5_hmac", ("text", "key"), {"hmac": fake_hmac(testcapi.return_result_with_error)}, 132),  # the last step
+]
+
+
+@pytest.mark.parametrize("method, args, globals_, line", BROKEN_RESULTS, ids=[b[0] for b in BROKEN_RESULTS])
+def test_a_result_with_an_exception_set_becomes_system_error_at_the_call(method, args, globals_, line):
+    # As the interpreter's call path does: the callee is named, the exception it left
+    # pending is the cause, and the body stops at that step.
+    with contextlib.ExitStack() as stack:
+        for name, value in globals_.items():
+            stack.enter_context(module_global(name, value))
+        error = raises_at(SystemError, lambda: getattr(m_crypt, method)(*args), (method, line))
+    assert str(error) == f"{testcapi.return_result_with_error!r} returned a result with an exception set"
+    assert isinstance(error.__cause__, ValueError)
     assert m_crypt.md5_hmac("text", "key") == hmac.new(b"key", b"text", "md5").digest()
 
 

@@ -31,6 +31,13 @@ def fake_hashlib():
     return types.SimpleNamespace(md5=FakeHash, sha256=FakeHash)
 
 
+def remembered():
+    """Reads the module's namespace until its answers are remembered again: a namespace
+    that changed often (as the tests change it) is read as usual for a while."""
+    for _ in range(200):
+        m_crypt.md5("abc", None)
+
+
 @pytest.mark.parametrize("name", ["md5", "sha256"])
 def test_a_changed_module_attribute_is_seen_at_the_next_call(name, monkeypatch):
     assert getattr(m_crypt, name)("abc", "lower") == getattr(hashlib, name)(b"abc").hexdigest()
@@ -44,8 +51,11 @@ def test_a_changed_module_attribute_is_seen_at_the_next_call(name, monkeypatch):
 
 def test_a_global_found_in_builtins_gives_way_to_a_module_global():
     with module_global("hashlib", DELETE):
-        builtins.hashlib = fake_hashlib()
+        builtins.hashlib = types.SimpleNamespace(md5=hashlib.sha1)
         try:
+            remembered()
+            assert m_crypt.md5("abc", "lower") == hashlib.sha1(b"abc").hexdigest()
+            builtins.hashlib = fake_hashlib()  # the module's namespace is not touched
             assert m_crypt.md5("abc", None) == "fake:abc"
             with module_global("hashlib", hashlib):
                 assert m_crypt.md5("abc", None) == MD5_ABC
@@ -53,6 +63,19 @@ def test_a_global_found_in_builtins_gives_way_to_a_module_global():
             assert m_crypt.md5("xyz", None) == "fake:xyz"
         finally:
             del builtins.hashlib
+
+
+def test_a_namespace_refilled_from_a_copy_is_seen_at_the_next_call():
+    namespace = crypt_main.__dict__
+    saved = dict(namespace)
+    try:
+        remembered()
+        namespace.clear()
+        raises_at(NameError, lambda: m_crypt.md5("abc", "lower"), ("md5", 111))
+        namespace.update(saved)  # an emptied dictionary takes a copy of another's keys
+        assert m_crypt.md5("abc", "lower") == MD5_ABC
+    finally:
+        namespace.update(saved)
 
 
 def test_str_is_the_builtin_type_not_a_global():

@@ -141,23 +141,84 @@ def test_name_found_as_a_loaded_submodule():
     assert out.split() == ["True"]
 
 
-def test_failing_class_creation_reports_its_line():
+@pytest.mark.parametrize("broken, line", [
     # a failing staticmethod fails the first static method's creation
-    out = run_python("""
+    ("lambda f: 1 / 0", 60),
+    # a staticmethod whose result fails when the class is made (type() calls __set_name__)
+    ("lambda f: type('SetNameFails', (), {'__set_name__': lambda self, owner, name: 1 / 0})()", 31),
+], ids=["method", "class"])
+def test_failing_class_creation_reports_its_line(broken, line):
+    out = run_python(f"""
         import builtins, traceback
         import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
         real = builtins.staticmethod
-        def broken(f):
-            raise RuntimeError("no static methods today")
-        builtins.staticmethod = broken
+        builtins.staticmethod = {broken}
         try:
             import crypt_main
-        except RuntimeError as e:
+        except Exception as e:
             print([(f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__) if f.filename == "crypt_main.py"])
         finally:
             builtins.staticmethod = real
     """)
-    assert eval(out) == [("init crypt_main", 60)]
+    assert eval(out) == [("init crypt_main", line)]
+
+
+def test_nothing_of_a_failed_start_up_stays_alive():
+    # Each failure's entry has the globals of the execution that failed; once the failure
+    # is dropped, nothing holds the half-built module, nor what was bound in it.
+    out = run_python("""
+        import gc, sys, traceback, types, weakref
+        import base64, binascii, hashlib, time, jwt, rsa
+        real_hmac = sys.modules["hmac"]
+        sys.modules["Crypto"] = None  # the import fails at line 25
+        dropped = []
+        for attempt in range(2):
+            stand_in = sys.modules["hmac"] = types.ModuleType("hmac")
+            try:
+                import crypt_main
+            except ImportError as e:
+                frame, line = [(f, n) for f, n in traceback.walk_tb(e.__traceback__)
+                               if f.f_code.co_filename == "crypt_main.py"][0]
+                print(line, frame.f_globals["hmac"] is stand_in)
+                del e, frame
+            dropped.append(weakref.ref(stand_in))
+            del stand_in
+        sys.modules["hmac"] = real_hmac
+        del sys.modules["Crypto"]
+        gc.collect()
+        print([ref() for ref in dropped])
+        import crypt_main
+        print(crypt_main.m_crypt.md5("abc", "lower"))
+    """).splitlines()
+    assert out == ["25 True", "25 True", "[None, None]", "900150983cd24fb0d6963f7d28e17f72"]
+
+
+def test_a_method_that_outlived_a_failed_start_up_uses_its_own_globals():
+    out = run_python("""
+        import builtins, traceback
+        import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
+        real, kept = builtins.staticmethod, []
+        def keep(f):
+            kept.append(f)
+            raise RuntimeError
+        builtins.staticmethod = keep
+        try:
+            import crypt_main
+        except RuntimeError:
+            pass
+        builtins.staticmethod = real
+        aes_ecb = kept[0]
+        ciphertext = aes_ecb("x", "0123456789abcdef")  # its module is gone: its globals are not
+        import crypt_main
+        crypt_main.AES = None  # the new module's global, not the old method's
+        print(aes_ecb.__globals__ is not crypt_main.__dict__, aes_ecb("x", "0123456789abcdef") == ciphertext)
+        try:
+            aes_ecb(1, "0123456789abcdef")
+        except AttributeError as e:
+            frame, line = list(traceback.walk_tb(e.__traceback__))[-1]
+            print(frame.f_code.co_name, line, frame.f_globals is aes_ecb.__globals__)
+    """).splitlines()
+    assert out == ["True True", "crypt_main._Crypt.aes_ecb 63 True"]
 
 
 # A first import that fails (jwt blocked, line 22), then a change to builtins.staticmethod,

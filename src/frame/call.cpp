@@ -1,12 +1,40 @@
 #include "call.h"
 
+#include "operations.h"
 #include "traceback.h"
 
 namespace cm {
 
-void Call::add_traceback() noexcept { cm::add_traceback(method_, line_); }
+namespace {
 
-void Call::add_traceback(PyObject*& exception) noexcept { cm::add_traceback(exception, method_, line_); }
+// The SystemError just raised gets `pending`, the exception that was set before it, as
+// its cause, as the interpreter's own checks chain them.
+void caused_by(PyObject* pending) noexcept {
+    PyObject* error = PyErr_GetRaisedException();
+    PyException_SetCause(error, Py_NewRef(pending));
+    PyException_SetContext(error, pending);
+    PyErr_SetRaisedException(error);
+}
+
+}  // namespace
+
+PyObject* checked_result(PyObject* callable, PyObject* result) noexcept {
+    if (result == nullptr) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
+        return nullptr;
+    }
+    if (!PyErr_Occurred()) return result;
+    Py_DECREF(result);
+    PyObject* pending = PyErr_GetRaisedException();
+    PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", callable);
+    caused_by(pending);
+    return nullptr;
+}
+
+void Call::add_traceback() noexcept { cm::add_traceback(method_, line_, globals_); }
+
+void Call::add_traceback(PyObject*& exception) noexcept { cm::add_traceback(exception, method_, line_, globals_); }
 
 PyObject* Call::leave(PyObject* result) noexcept {
     const char* method = method_ != nullptr ? method_ : "<init>";
@@ -15,10 +43,7 @@ PyObject* Call::leave(PyObject* result) noexcept {
         Py_DECREF(result);
         PyObject* pending = PyErr_GetRaisedException();
         PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s returned a result with an exception set", method);
-        PyObject* error = PyErr_GetRaisedException();
-        PyException_SetCause(error, Py_NewRef(pending));
-        PyException_SetContext(error, pending);
-        PyErr_SetRaisedException(error);
+        caused_by(pending);
         add_traceback();
         return nullptr;
     }

@@ -28,15 +28,17 @@ constexpr bool failed(Status status) noexcept {
 #define CHECK(step) \
     if (::cm::failed(step)) [[unlikely]] return ::cm::failure
 
-// Which method runs, and the line that a failure from here on reports. The body sets
-// the line before each statement (`c.at(62);  // the statement`); helpers never do.
+// Which method runs, its globals, and the line that a failure from here on reports. The
+// body sets the line before each statement (`c.at(62);  // the statement`); helpers
+// never do.
 class Call {
 public:
     // `method` is the method's name as its table row holds it; nullptr stands for the
-    // module's own execution ("init crypt_main").
-    Call(const char* method, int line) noexcept : method_(method), line_(line) {}
+    // module's own execution ("init crypt_main"). `globals` is the function's own
+    // __globals__ (the module's dictionary), borrowed for the call.
+    Call(const char* method, int line, PyObject* globals) noexcept : method_(method), line_(line), globals_(globals) {}
     void at(int line) noexcept { line_ = line; }
-    Ref global(Obj name) const { return cm::global(name); }
+    Ref global(Obj name) const { return cm::global(globals_, name); }
 
     // Adds this call's entry, at the current line, to the pending exception's traceback,
     // or to an exception taken out of the thread state (see traceback.h).
@@ -55,6 +57,7 @@ public:
 private:
     const char* method_;
     int line_;
+    PyObject* globals_;
     bool entry_added_ = false;
 };
 

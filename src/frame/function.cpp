@@ -41,7 +41,7 @@ Function* as_function(PyObject* self) { return reinterpret_cast<Function*>(self)
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     Function* f = as_function(self);
     PyObject* slots[max_params];
-    Call c(f->def->name, f->def->line);
+    Call c(f->def->name, f->def->line, f->globals);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // The common calls need no binding: the body reads the arguments where they are.
     PyObject* const* bound = args;
@@ -65,21 +65,19 @@ PyObject* function_repr(PyObject* self) {
 // Pickled by reference, as crypt_main._Crypt.<name>.
 PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(as_function(self)->prepared->qualname); }
 
+// The globals are visited but never cleared while the function lives: every cycle
+// through them passes their dictionary, which the collector clears, and a function
+// called late in a collection still finds its globals.
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(as_function(self)->globals);
     return 0;
 }
 
-int function_clear(PyObject* self) {
-    Py_CLEAR(as_function(self)->globals);
-    return 0;
-}
-
 void function_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
-    function_clear(self);
+    Py_DECREF(as_function(self)->globals);
     PyObject_GC_Del(self);
     Py_DECREF(type);
 }
@@ -88,10 +86,7 @@ PyObject* get_name(PyObject* self, void*) { return Py_NewRef(as_function(self)->
 PyObject* get_qualname(PyObject* self, void*) { return Py_NewRef(as_function(self)->prepared->qualname); }
 PyObject* get_module(PyObject*, void*) { return Py_NewRef(N.module_name.get()); }
 PyObject* get_doc(PyObject* self, void*) { return Py_NewRef(as_function(self)->prepared->doc); }
-PyObject* get_globals(PyObject* self, void*) {
-    PyObject* globals = as_function(self)->globals;
-    return Py_NewRef(globals != nullptr ? globals : Py_None);
-}
+PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
 PyObject* get_code(PyObject* self, void*) { return Py_NewRef(as_function(self)->prepared->code); }
 PyObject* get_kwdefaults(PyObject*, void*) { Py_RETURN_NONE; }
 PyObject* get_annotations(PyObject*, void*) { return PyDict_New(); }
@@ -128,7 +123,6 @@ PyType_Slot function_slots[] = {
     {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
     {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
     {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
     {Py_tp_methods, function_methods},
     {Py_tp_members, function_members},
     {Py_tp_getset, function_getset},

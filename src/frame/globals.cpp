@@ -2,9 +2,9 @@
 
 namespace cm {
 
-Ref global_missed(Obj name, int found, PyObject* value) {
+Ref global_missed(PyObject* globals, Obj name, int found, PyObject* value) {
     // found < 0: the answer could not be remembered, look in the dictionary itself
-    if (found < 0) found = PyDict_GetItemRef(process.dict, name.get(), &value);
+    if (found < 0) found = PyDict_GetItemRef(globals, name.get(), &value);
     else value = nullptr;
     if (found == 0) found = PyObject_GetOptionalAttr(process.builtins, name.get(), &value);
     if (found > 0) return Ref::steal(value);

@@ -19,17 +19,21 @@
 
 namespace cm {
 
+// What the interpreter's call path checks of every result it gets back from a callee
+// (call.cpp): a failure without an exception becomes the SystemError "<callee>
+// returned NULL without setting an exception", a result with an exception set becomes
+// the SystemError "<callee> returned a result with an exception set", with the pending
+// exception as its cause. Gives the result, or nullptr with the exception pending.
+PyObject* checked_result(PyObject* callable, PyObject* result) noexcept;
+
 // callable(*args) through the callee's own vectorcall function, as the interpreter's
-// specialised calls do: no thread-state read on success. A callee that fails without
-// setting an exception gets the SystemError that names it, as PyObject_Vectorcall
-// gives; one that returns a result with an exception set is caught at the method's
-// boundary.
+// specialised calls do, with the result check of its general call path: one look at
+// the thread state on success.
 inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     vectorcallfunc function = PyVectorcall_Function(callable);
     if (function == nullptr) return PyObject_Vectorcall(callable, args, nargsf, kwnames);
     PyObject* result = function(callable, args, nargsf, kwnames);
-    if (result == nullptr && !PyErr_Occurred()) [[unlikely]]
-        PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
+    if (result == nullptr || PyErr_Occurred()) [[unlikely]] return checked_result(callable, result);
     return result;
 }
 

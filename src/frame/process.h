@@ -1,10 +1,12 @@
 // Everything that lives for the process, in one list.
 //
 // Lifetime: each object is made once, the first time start-up reaches it, and kept
-// until the process ends; nothing here is ever freed. A start-up that fails keeps what
-// it made of the constants, the method data, the function type and the caches (a later
-// import uses them again), and forgets the module: `process.module` and `process.dict`
-// are unset again, so that the next import starts afresh. The module lives in one
+// until the process ends. A start-up that fails keeps what it made of the constants,
+// the method data, the function type and the look-up caches (a later import uses them
+// again), and forgets the module and all that holds it: `process.module` and
+// `process.dict` are unset again and the traceback frames (whose globals are the
+// module's dictionary) dropped, so that the next import starts afresh and the
+// half-built module goes away with its last user. The module lives in one
 // interpreter (`process.interpreter_id`), whose global lock guards all of it.
 #pragma once
 
