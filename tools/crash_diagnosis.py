@@ -1,8 +1,9 @@
-"""Where a crashed process crashed: its C stack, read from the sanitizer's report or by
-running the command again under gdb; whether the innermost frame is the module's; and
-the faults of CPython 3.13.0 itself under single failing allocations, recognised by their
-stacks. The allocation-failure sweeps (tests/test_nomemory.py) accept a crash only when
-it is shown here to be the interpreter's.
+"""Where a crashed process crashed, and whose fault that is: its C stack, read from the
+sanitizer's report or by running the command again under gdb, with what the process
+printed (an assertion, a fatal error); the frames nearest to the fault tell whether it
+happened in the module, or in the interpreter while it ran Python code. The
+allocation-failure sweeps (tests/test_nomemory.py) accept a crash only when it is shown
+here to be the interpreter's; on any build, by the stack, not by a list of versions.
 
 Run as a program, it diagnoses one command:
     python tools/crash_diagnosis.py [--cwd DIR] -- COMMAND [ARGUMENT...]
@@ -37,30 +38,31 @@ CRASHING_TYPE = textwrap.dedent("""
 """)
 FAULT_FRAMES = ("dictresize", "type_ready")
 
-# CPython 3.13.0 also crashes when single allocations fail while Python code runs that
-# makes functions (a freed code object or traceback is used): PyJWT's code does, and the
-# same sweep over jwt.encode(...) without the module crashes the same way. This ten-line
-# program shows it without PyJWT (its argument: how many calls the closure gets).
-CRASHING_CLOSURE = textwrap.dedent("""
-    import _testcapi, sys
+# A frame is the module's when its function is in the module's namespace (cm::, also
+# inside a template's arguments) or its code lies in the module's library.
+MODULE_FUNCTION = re.compile(r"(?<![\w:])cm::|PyInit_crypt_main")
+MODULE_LIBRARY = re.compile(r"crypt_main[^/]*\.so")
+# What a function of the module is called in the interpreter's messages (_Crypt.md5).
+MODULE_NAME = re.compile(r"\b_Crypt\.|crypt_main")
+# The frame of the interpreter's loop that runs Python code.
+EVAL_FUNCTION = "_PyEval_EvalFrameDefault"
+# The frames that stop a process, nearest to the fault of every crash: the C library's
+# (abort, raise, its signal and assertion functions, where the symbols are missing only
+# its file name), the interpreter's fatal error path and the sanitizers' reports.
+STOP_FUNCTION = re.compile(
+    r"^(raise|abort|gsignal|pthread_kill|__pthread_kill\w*|__GI_\w+|__assert_\w+|__libc_\w+|fatal_error\w*|"
+    r"_Py_FatalError\w*|Py_FatalError|faulthandler_\w+|__sanitizer\w*|__asan\w*|__ubsan\w*|__interceptor_\w+)$")
+STOP_LIBRARY = re.compile(r"/libc\.so|/libasan\.so|/libubsan\.so")
 
-    def make():
-        def inner(x):
-            return x + 1
-        return [inner(i) for i in range(int(sys.argv[1]))]
-
-    for k in range(400):
-        _testcapi.set_nomemory(k, k + 1)
-        try:
-            make()
-        except MemoryError:
-            pass
-        finally:
-            _testcapi.remove_mem_hooks()
-""")
-
-# The innermost frame is the module's when it names the module's file or its namespace.
-MODULE_FRAME = re.compile(r"crypt_main|cm::")
+# How the process said it stopped.
+ASSERTION = re.compile(r"(\S+?):(\d+): (\w+): Assertion [`'](.+)' failed")
+FATAL_ERROR = re.compile(r"Fatal Python error: (\w+): (.*)")
+# The interpreter's check of a call's result (_Py_CheckFunctionResult) names the callee
+# that broke the protocol; a debug build stops there.
+BROKEN_RESULT = re.compile(r"SystemError: (.+) returned (NULL without setting an exception|a result with an exception set)")
+# The interpreter's assertions that a function is not entered with an exception set: the
+# caller broke the protocol.
+ENTERED_WITH_EXCEPTION = "!_PyErr_Occurred(tstate)"
 
 
 class NoDebugger(RuntimeError):
@@ -68,9 +70,10 @@ class NoDebugger(RuntimeError):
 
 
 def stack_of_crash(command, cwd=None, env=None, timeout=600):
-    """The C stack of the crash of `command`: from the sanitizer's report when it runs
-    under the sanitizers, otherwise from running it again under gdb (up to three times).
-    Empty when it does not crash."""
+    """The report of the crash of `command`: the sanitizer's when it runs under the
+    sanitizers, otherwise gdb's stack from running it again under gdb (up to three
+    times), followed by what the program printed on its error output. Empty when it
+    does not crash."""
     result = subprocess.run(command, cwd=cwd, capture_output=True, text=True, timeout=timeout, env=env)
     if "ERROR: AddressSanitizer" in result.stderr:
         return result.stderr
@@ -91,18 +94,145 @@ def stack_of_crash(command, cwd=None, env=None, timeout=600):
                                  "--args", *command], cwd=cwd, capture_output=True, text=True, timeout=timeout,
                                 env=env)
         if "Program received signal" in result.stdout:
-            return result.stdout
+            return result.stdout + "\n" + result.stderr
     return ""
 
 
 def frames(stack):
-    """The frame lines of a gdb or sanitizer stack, innermost first."""
+    """The frame lines of a gdb or sanitizer stack, innermost first (the first stack of
+    a sanitizer's report comes first)."""
     return [line for line in stack.splitlines() if re.match(r"\s*#\d+ ", line)]
 
 
+class Frame:
+    """One frame line: its function and where its code lies (a source file, or a
+    library where there are no symbols). The arguments that gdb prints are left out:
+    they name any object, the module's too."""
+
+    def __init__(self, line):
+        rest = re.sub(r"^\s*#\d+\s+(0x[0-9a-fA-F]+\s+in\s+)?", "", line).strip()
+        place = re.search(r"\s(?:at|from)\s+(\S+)$", rest)  # gdb: "f (args) at file:line", "?? () from lib"
+        if place is None:
+            place = re.search(r"\s\(?(/\S+?)\)?$", rest)  # sanitizers: "f(types) /file:line:col", "f (/lib+0x..)"
+        self.place = place.group(1) if place else ""
+        self.function = re.split(r"\s*\(", rest[:place.start()] if place else rest, maxsplit=1)[0].strip()
+        self.line = line.strip()
+
+    @property
+    def module(self):
+        return bool(MODULE_FUNCTION.search(self.function) or MODULE_LIBRARY.search(self.place))
+
+    @property
+    def python_code(self):
+        return self.function == EVAL_FUNCTION
+
+    @property
+    def stops(self):
+        return bool(STOP_FUNCTION.match(self.function) or STOP_LIBRARY.search(self.place))
+
+
+class Fault:
+    """Whose fault a crash is: `owner` ("the module", "the interpreter", or a package
+    whose native code it happened in), what stopped the process, and where."""
+
+    def __init__(self, owner, what, where):
+        self.owner, self.what, self.where = owner, what, where
+
+    @property
+    def module(self):
+        return self.owner == "the module"
+
+    def __str__(self):
+        return f"{self.what}, {self.where}"
+
+
+def what_stopped(report):
+    """What stopped the process, as it said so: an assertion (the condition, the file of
+    the interpreter's source and the line), a fatal error, or the signal."""
+    assertion = ASSERTION.search(report)
+    if assertion:
+        path, line, function, condition = assertion.groups()
+        return f"assertion `{condition}' failed in {path.rsplit('/', 1)[-1]}:{line}"
+    fatal = FATAL_ERROR.search(report)
+    if fatal:
+        return f"fatal error in {fatal.group(1)}: {fatal.group(2).strip()}"
+    if re.search(r"non-unwinding panic|panicked at", report):
+        return "abort on a panic in Rust code"
+    sanitizer = re.search(r"ERROR: (\w+Sanitizer): ([\w-]+)", report)
+    if sanitizer:
+        return f"{sanitizer.group(1)}: {sanitizer.group(2)}"
+    signal = re.search(r"Program received signal (\w+)", report)
+    return {"SIGSEGV": "segmentation fault", "SIGABRT": "abort", "SIGBUS": "bus error"}.get(
+        signal and signal.group(1), signal.group(1) if signal else "crash")
+
+
+def diagnose(report):
+    """Whose fault the crash in `report` (stack_of_crash) is, by where it happened:
+    - the module's when the nearest frame past the machinery that stops a process is
+      the module's: a fault in its code, or in code of the interpreter's headers that
+      it inlined;
+    - for the interpreter's check of a call's result, which stops a debug build, the
+      function it names broke the protocol: the module's when it is one of the
+      module's;
+    - for an assertion that a function was not entered with an exception set, the
+      caller broke the protocol: the nearest frame outward that is the module's or
+      the interpreter's loop running Python code;
+    - otherwise the nearest such frame outward: the module's when it is the module's (a
+      call the module made into the interpreter failed, whatever the reason), the
+      interpreter's when it ran Python code at the time (the module may have called
+      that code, but the fault is in how the interpreter ran it), and the interpreter's
+      when no frame of the module is on the stack at all.
+    """
+    lines = [Frame(line) for line in frames(report)]
+    nearest = next((i for i, f in enumerate(lines) if not f.stops), len(lines))
+    lines = lines[nearest:]
+    what = what_stopped(report)
+    if lines and lines[0].module:
+        return Fault("the module", what, f"in the module ({lines[0].function})")
+    broken = BROKEN_RESULT.findall(report)
+    if broken and "_Py_CheckFunctionResult" in what:
+        callee = broken[-1][0]  # the last: the one that stopped the process
+        if MODULE_NAME.search(callee):
+            return Fault("the module", what, f"the callee {callee}")
+        kind = "a Python function" if callee.startswith("<function ") else "a built-in function or object"
+        return Fault("the interpreter", what, f"the callee {kind}")
+    innermost = lines[0].function if lines else "no stack"
+    if what in ("segmentation fault", "abort", "bus error"):  # the process said nothing: name the place
+        what += f" in {innermost}"
+    owner = next((f for f in lines if f.module or f.python_code), None)
+    if owner is None:
+        return Fault("the interpreter", what, "with no frame of the module on the stack")
+    if ENTERED_WITH_EXCEPTION in what:
+        return Fault("the module" if owner.module else "the interpreter", what,
+                     "called with an exception set by " + (f"the module ({owner.function})" if owner.module
+                                                           else "Python code"))
+    if owner.module:
+        return Fault("the module", what, f"in a call that the module made ({owner.function})")
+    package = re.search(r"(?:site|dist)-packages/([^/]+)/", lines[0].place)
+    if package:
+        return Fault(f"the package {package.group(1)}", what,
+                     f"in {package.group(1)}'s native code ({lines[0].place.rsplit('/', 1)[-1]}), called by Python code")
+    return Fault("the interpreter", what, "while the interpreter ran Python code")
+
+
+def fault_from_output(output):
+    """The fault, where what the process printed names the frame it happened in, so
+    that no stack is needed: an assertion of the interpreter's loop that runs Python
+    code (assert() names its function; not the one that the loop was not entered with
+    an exception set, where the caller decides), or the interpreter's check of a call's
+    result, which names the callee. None where only the stack can tell."""
+    assertion = ASSERTION.search(output)
+    if assertion and assertion.group(3) == EVAL_FUNCTION and ENTERED_WITH_EXCEPTION not in assertion.group(4):
+        return diagnose(f"#0 {EVAL_FUNCTION} () at {assertion.group(1)}:{assertion.group(2)}\n{output}")
+    fatal = FATAL_ERROR.search(output)
+    if fatal and fatal.group(1) == "_Py_CheckFunctionResult" and BROKEN_RESULT.search(output):
+        return diagnose(output)
+    return None
+
+
 def crashed_in_the_module(stack):
-    """Whether the innermost frame of `stack` is the module's."""
-    return any(MODULE_FRAME.search(line) for line in frames(stack)[:1])
+    """Whether the crash in `stack` is the module's fault (see diagnose)."""
+    return diagnose(stack).module
 
 
 def is_the_type_fault(stack):
@@ -133,7 +263,8 @@ def main():
         print("no crash")
         return 1
     print(stack)
-    print("innermost frame:", "the module's" if crashed_in_the_module(stack) else "not the module's")
+    fault = diagnose(stack)
+    print(f"fault of {fault.owner}: {fault}")
     print("CPython 3.13.0's fault in type():", "yes" if is_the_type_fault(stack) else "no")
     return 0
 
