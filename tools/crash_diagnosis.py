@@ -60,9 +60,9 @@ FATAL_ERROR = re.compile(r"Fatal Python error: (\w+): (.*)")
 # The interpreter's check of a call's result (_Py_CheckFunctionResult) names the callee
 # that broke the protocol; a debug build stops there.
 BROKEN_RESULT = re.compile(r"SystemError: (.+) returned (NULL without setting an exception|a result with an exception set)")
-# The interpreter's assertions that a function is not entered with an exception set: the
-# caller broke the protocol.
-ENTERED_WITH_EXCEPTION = "!_PyErr_Occurred(tstate)"
+# The interpreter's assertions that a function is not entered with an exception set
+# (`!_PyErr_Occurred(tstate)', `!PyErr_Occurred()'): the caller broke the protocol.
+ENTERED_WITH_EXCEPTION = re.compile(r"`!_?PyErr_Occurred\(")
 
 
 class NoDebugger(RuntimeError):
@@ -115,7 +115,8 @@ class Frame:
         if place is None:
             place = re.search(r"\s\(?(/\S+?)\)?$", rest)  # sanitizers: "f(types) /file:line:col", "f (/lib+0x..)"
         self.place = place.group(1) if place else ""
-        self.function = re.split(r"\s*\(", rest[:place.start()] if place else rest, maxsplit=1)[0].strip()
+        named = (rest[:place.start()] if place else rest).replace("(anonymous namespace)", "{anonymous}")
+        self.function = re.split(r"\s*\(", named, maxsplit=1)[0].strip()
         self.line = line.strip()
 
     @property
@@ -171,12 +172,13 @@ def diagnose(report):
     - the module's when the nearest frame past the machinery that stops a process is
       the module's: a fault in its code, or in code of the interpreter's headers that
       it inlined;
-    - for the interpreter's check of a call's result, which stops a debug build, the
-      function it names broke the protocol: the module's when it is one of the
-      module's;
-    - for an assertion that a function was not entered with an exception set, the
-      caller broke the protocol: the nearest frame outward that is the module's or
-      the interpreter's loop running Python code;
+    - for the interpreter's check of a call's result, which stops a debug build: the
+      module's when the callee it names is one of the module's; the callee's when it
+      returned NULL without an exception (it lost its exception);
+    - for a result with an exception set, and for an assertion that a function was not
+      entered with an exception set: the caller, who may have called it with one
+      pending (the nearest frame outward that is the module's or the interpreter's
+      loop running Python code);
     - otherwise the nearest such frame outward: the module's when it is the module's (a
       call the module made into the interpreter failed, whatever the reason), the
       interpreter's when it ran Python code at the time (the module may have called
@@ -190,22 +192,26 @@ def diagnose(report):
     if lines and lines[0].module:
         return Fault("the module", what, f"in the module ({lines[0].function})")
     broken = BROKEN_RESULT.findall(report)
-    if broken and "_Py_CheckFunctionResult" in what:
-        callee = broken[-1][0]  # the last: the one that stopped the process
-        if MODULE_NAME.search(callee):
-            return Fault("the module", what, f"the callee {callee}")
-        kind = "a Python function" if callee.startswith("<function ") else "a built-in function or object"
+    broken = broken[-1] if broken and "_Py_CheckFunctionResult" in what else None  # the last: the one that stopped it
+    if broken and MODULE_NAME.search(broken[0]):
+        return Fault("the module", what, f"the callee {broken[0]}")
+    if broken and broken[1].startswith("NULL"):  # the callee lost its exception: no caller makes it do that
+        kind = "a Python function" if broken[0].startswith("<function ") else "a built-in function or object"
         return Fault("the interpreter", what, f"the callee {kind}")
-    innermost = lines[0].function if lines else "no stack"
+    if not lines:
+        return Fault("the module", what, "with no stack to tell whose fault it is")
+    innermost = lines[0].function
     if what in ("segmentation fault", "abort", "bus error"):  # the process said nothing: name the place
         what += f" in {innermost}"
     owner = next((f for f in lines if f.module or f.python_code), None)
     if owner is None:
         return Fault("the interpreter", what, "with no frame of the module on the stack")
-    if ENTERED_WITH_EXCEPTION in what:
+    if ENTERED_WITH_EXCEPTION.search(what) or broken:
+        # entered with an exception set, or a result with one: the callee may have set
+        # it, or the caller called it with one pending; the caller is held to it
         return Fault("the module" if owner.module else "the interpreter", what,
-                     "called with an exception set by " + (f"the module ({owner.function})" if owner.module
-                                                           else "Python code"))
+                     ("called with an exception set by " if not broken else "the caller ")
+                     + (f"the module ({owner.function})" if owner.module else "Python code"))
     if owner.module:
         return Fault("the module", what, f"in a call that the module made ({owner.function})")
     package = re.search(r"(?:site|dist)-packages/([^/]+)/", lines[0].place)
@@ -220,12 +226,14 @@ def fault_from_output(output):
     that no stack is needed: an assertion of the interpreter's loop that runs Python
     code (assert() names its function; not the one that the loop was not entered with
     an exception set, where the caller decides), or the interpreter's check of a call's
-    result, which names the callee. None where only the stack can tell."""
+    result, which names the callee that returned NULL without an exception. None where
+    only the stack can tell."""
     assertion = ASSERTION.search(output)
-    if assertion and assertion.group(3) == EVAL_FUNCTION and ENTERED_WITH_EXCEPTION not in assertion.group(4):
+    if assertion and assertion.group(3) == EVAL_FUNCTION and not assertion.group(4).startswith("!"):
         return diagnose(f"#0 {EVAL_FUNCTION} () at {assertion.group(1)}:{assertion.group(2)}\n{output}")
     fatal = FATAL_ERROR.search(output)
-    if fatal and fatal.group(1) == "_Py_CheckFunctionResult" and BROKEN_RESULT.search(output):
+    broken = BROKEN_RESULT.findall(output)
+    if fatal and fatal.group(1) == "_Py_CheckFunctionResult" and broken and broken[-1][1].startswith("NULL"):
         return diagnose(output)
     return None
 
