@@ -233,7 +233,11 @@ coverage: $(COV_VENV)/.built peers
 # make test-debian13: the whole suite on Debian 13's CPython 3.13 (release build), the
 # module built by GCC 14 with -Werror. make test-debug: the whole suite on its debug build
 # (python3.13d: assertions on the exception state and the reference counts at every API
-# call, sys.gettotalrefcount), the module built by clang 19 with -Werror. Both run in one
+# call, sys.gettotalrefcount), the module built by clang 19 with -Werror. Not by GCC there:
+# Debian's /usr/include/python3.13d/Python.h is a link to python3.13's, and GCC looks for
+# its "pyconfig.h" beside the link's target, the release build's, so that the module
+# would be built without Py_DEBUG (the leak sweep's reference totals then move on every
+# row). Both run in one
 # Debian 13 root (tools/debian-root), made with debootstrap when missing and kept in ROOTS,
 # outside the tree; the target installs in it what the suite needs. Each runs `make test`
 # in a fresh copy of the tree inside the root, into a venv of its own there, and they can

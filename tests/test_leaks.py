@@ -20,6 +20,7 @@ SLACK = 10
 # back shows there even where no block is kept (a reference to an object that lives on).
 TOTAL_REFS = getattr(sys, "gettotalrefcount", None)
 REF_CALLS = 10  # calls per run: a reference kept per call moves the total by 10 or more
+REF_RUNS = 3  # runs, each of which must leave the total as it was
 
 
 # What the bodies read: module globals, and attributes of what they are bound to. A
@@ -65,29 +66,26 @@ def frozen_heap():
 
 
 def total_refs_delta(call):
-    """How much sys.gettotalrefcount() moves over `call()`, the garbage collected before
-    and after (less what the reading itself adds, see total_refs_deltas)."""
+    """How much sys.gettotalrefcount() moves over `call()`. As CPython's reference-leak
+    runs do, the garbage is collected and the interpreter's type attribute cache emptied
+    before each reading: the cache holds a reference to each name it remembers, and the
+    names it holds change with what ran last (the token rows' totals moved by up to a
+    few dozen references from run to run while it was kept)."""
     gc.collect()
+    sys._clear_type_cache()
     before = TOTAL_REFS()
     call()
     gc.collect()
+    sys._clear_type_cache()
     return TOTAL_REFS() - before
 
 
 def total_refs_deltas(case):
-    """Runs of REF_CALLS calls, after the warm-up, until one leaves the total of
-    references as it was (at most ten); the total's moves over each. Most rows leave it
-    flat at the first run. The token rows move it by a few references either way for a
-    few runs, from PyJWT's calls: the pure-Python class (bench/pure_crypt.py) making
-    the same calls moves it alike."""
-    # what the reading itself adds: measured the same way around a call that does nothing
+    """The moves of the total of references over REF_RUNS runs of REF_CALLS calls each,
+    after the warm-up, less what the reading itself adds (measured the same way around
+    a call that does nothing)."""
     reading = [total_refs_delta(lambda: None) for _ in range(2)][-1]
-    deltas = []
-    for _ in range(10):
-        deltas.append(total_refs_delta(lambda: run(case, REF_CALLS)) - reading)
-        if deltas[-1] == 0:
-            break
-    return deltas
+    return [total_refs_delta(lambda: run(case, REF_CALLS)) - reading for _ in range(REF_RUNS)]
 
 
 def refcounts(watched):
@@ -143,10 +141,8 @@ def test_no_leak(case):
         deltas = []
         if TOTAL_REFS:
             deltas = total_refs_deltas(case)
-            assert deltas[-1] == 0, f"the total of references moved by {deltas} over runs of {REF_CALLS} calls"
+            assert deltas == [0] * REF_RUNS, f"the total of references moved by {deltas} over runs of {REF_CALLS} calls"
             FIGURES["leak sweep: cases whose runs leave the total of references flat (debug build)"] += 1
-            FIGURES["leak sweep: runs until the total of references stayed flat, most"] = max(
-                FIGURES["leak sweep: runs until the total of references stayed flat, most"], len(deltas))
     calls = (1 + len(growth)) * scaled(case.count) + 1 + len(deltas) * scaled(REF_CALLS)
     FIGURES["leak sweep: calls"] += calls
     FIGURES[f"leak sweep: calls of {case.method}"] += calls
