@@ -143,22 +143,19 @@ SWEPT = [c for c in CASES if c.swept and (c.kind == "ok" or not SANITIZED)]
 PROGRESS_EVERY = 20  # seconds: a long sweep says how far it got at least this often
 
 
-def run_sweep(command, say):
-    """Runs a sweep process, reading its "trying k" lines as they come and passing the
-    latest to `say` every PROGRESS_EVERY seconds. Returns its exit status, its last
-    line and its error output."""
+def run_sweep(command, progress):
+    """Runs a sweep process, passing each "trying k" line to `progress` as it comes.
+    Returns its exit status, its last line and its error output."""
     with tempfile.TemporaryFile("w+") as errors:
         process = subprocess.Popen(command, cwd=HERE, stdout=subprocess.PIPE, stderr=errors, text=True,
                                    env=sweep_env())
         timer = threading.Timer(600, process.kill)
         timer.start()
-        last, said = "", time.monotonic()
+        last = ""
         try:
             for line in process.stdout:
                 last = line.strip()
-                if time.monotonic() - said >= PROGRESS_EVERY:
-                    say(last)
-                    said = time.monotonic()
+                progress(last)
             process.wait()
         finally:
             timer.cancel()
@@ -180,19 +177,23 @@ def test_failing_allocations_in_a_call(case, capsys):
     # In a process of its own: a crash fails this case alone, unless it is the
     # interpreter's own fault (see above).
     index = CASES.index(case)
-    started, start, faults = time.monotonic(), 0, collections.Counter()
+    start, faults = 0, collections.Counter()
+    started = said = time.monotonic()
 
-    def say(last):
-        with capsys.disabled():
-            print(f"\n[allocation failures] {case.id}: {last}, {len(faults)} interpreter faults recognised, "
-                  f"{time.monotonic() - started:.0f} s", flush=True)
+    def progress(last):
+        nonlocal said
+        if time.monotonic() - said >= PROGRESS_EVERY:
+            said = time.monotonic()
+            with capsys.disabled():
+                print(f"\n[allocation failures] {case.id}: {last}, {faults.total()} faults recognised, "
+                      f"{said - started:.0f} s", flush=True)
 
     def command(start):
         return [sys.executable, "-c",
                 f"import test_nomemory as t; t.same_randomness(); print(t.sweep(t.CASES[{index}], {start}))"]
 
     while True:
-        status, last, errors = run_sweep(command(start), say)
+        status, last, errors = run_sweep(command(start), progress)
         if status == 0:
             break
         # a crash while the k-th allocation failed (an assertion of the sweep fails at once)
