@@ -53,6 +53,7 @@ def _level(line):
 
 def blocks(language, path=README):
     """Every block of `path` (README.md unless given) fenced as ```language, in order."""
+    path = pathlib.Path(path)
     lines = path.read_text(encoding="utf-8").splitlines()
     found, heading = [], ""
     for i, line in _outside_fences(lines):
@@ -67,7 +68,7 @@ def blocks(language, path=README):
 def section(heading, path=README):
     """The text under the heading `heading` of `path` (of any level), up to the next heading
     of that level or above, on one line."""
-    lines = path.read_text(encoding="utf-8").splitlines()
+    lines = pathlib.Path(path).read_text(encoding="utf-8").splitlines()
     outside = list(_outside_fences(lines))
     start, level = next((i, _level(line)) for i, line in outside
                         if _level(line) and line.lstrip("#").strip() == heading)
