@@ -12,6 +12,7 @@
 # openssl, gdb) with apt-get when they are missing and it runs as root.
 # make dist: builds the sdist and the wheel, repairs the wheel into a manylinux2014 one
 # (auditwheel), checks both with twine, and installs the wheel into a new venv.
+# make docs: the documentation (docs/) into build/docs, every warning an error.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
 # Looked for once, when first needed (not at all when PYTHON is given); make says so once
@@ -25,7 +26,7 @@ BUILT := $(VENV)/.built
 BENCH_DEPS := $(VENV)/.bench-deps
 SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml crypt_main.pyi
 
-.PHONY: all build demo peers test dist bench bench-instr bench-check sanitize valgrind clean
+.PHONY: all build demo peers test dist docs bench bench-instr bench-check sanitize valgrind clean
 
 all: build
 
@@ -139,6 +140,19 @@ check-release: $(PY)
 
 .PHONY: test-wheel check-release
 
+# ---- documentation -------------------------------------------------------------------
+# The Markdown pages of docs/ (Sphinx with MyST and the furo theme, the tools pinned in
+# docs/requirements.txt and installed into their own .venv-docs) into build/docs/index.html.
+# Every warning is an error, every reference must resolve (-n), and every page is read
+# afresh (-E), so that a warning of an unchanged page shows too. The examples of the pages
+# run in the test suite (tests/test_readme.py, tests/peers/test_readme_recipes.py).
+DOCS_VENV := .venv-docs
+
+$(eval $(call venv,$(DOCS_VENV),docs/requirements.txt))
+
+docs: $(DOCS_VENV)/.deps
+	$(DOCS_VENV)/bin/sphinx-build -W --keep-going -n -E -q -b html docs build/docs
+
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt
 	touch $@
@@ -154,7 +168,7 @@ bench-check: build | valgrind-tool
 	$(PY) bench/check.py
 
 clean:
-	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) $(DOCS_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
 
 # ---- fuzzing -------------------------------------------------------------------------
 # make fuzz: the run of record, each target (fuzz/fuzz_*.py) for FUZZ_RUNS executions or

@@ -9,7 +9,7 @@ import sys
 import pytest
 
 HERE = pathlib.Path(__file__).parent
-README = HERE.parent.parent / "README.md"
+DOCS = HERE.parent.parent / "docs"
 
 
 def program(name, package):
@@ -38,5 +38,6 @@ def run(command, stdin=b""):
     return done.stdout
 
 
-def readme_text():
-    return README.read_text(encoding="utf-8")
+def interop_page(peer):
+    """The text of the documentation's page of `peer` (docs/interop/<peer>.md)."""
+    return (DOCS / "interop" / f"{peer}.md").read_text(encoding="utf-8")
