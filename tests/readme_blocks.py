@@ -1,4 +1,5 @@
-"""The fenced code blocks of README.md, for the tests that run them as printed."""
+"""The fenced code blocks of README.md (or of another Markdown page), for the tests that run
+them as printed."""
 
 import ast
 import dataclasses
@@ -12,7 +13,7 @@ README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
 @dataclasses.dataclass
 class Block:
     heading: str  # the heading above the block
-    line: int  # line number in README.md of the block's first line
+    line: int  # line number in the page of the block's first line
     text: str
 
     @property
@@ -20,9 +21,9 @@ class Block:
         return f"{self.heading}:{self.line}"
 
 
-def blocks(language):
-    """Every block fenced as ```language, in order."""
-    lines = README.read_text(encoding="utf-8").splitlines()
+def blocks(language, path=README):
+    """Every block of the Markdown file at `path` fenced as ```language, in order."""
+    lines = pathlib.Path(path).read_text(encoding="utf-8").splitlines()
     found, heading, i = [], "", 0
     while i < len(lines):
         if lines[i].startswith("#"):
