@@ -19,11 +19,15 @@ def program(name, package):
         pytest.skip(f"the peer tests run Debian's {name} (package {package}): Linux only")
     path = shutil.which(name)
     if path is None:
-        message = f"{name} not installed (Debian package {package}; `make peers` installs it as root)"
-        if os.environ.get("CI"):
-            pytest.fail(message)
-        pytest.skip(message)
+        unavailable(f"{name} not installed (Debian package {package}; `make peers` installs it as root)")
     return path
+
+
+def unavailable(message):
+    """Skips the test for a peer that is missing or unfit; fails it under CI instead."""
+    if os.environ.get("CI"):
+        pytest.fail(message)
+    pytest.skip(message)
 
 
 # The environment of the peer programs: in `make sanitize` the sanitizer runtime that is
