@@ -94,7 +94,7 @@ FIGURE_NOTES = {
 
 def left_out_when_sanitized():
     """Why an instrumented run has fewer tests than a plain one, as one line."""
-    cut = "long loops make a 20th of their calls (scaled())"
+    cut = "long loops are cut down (scaled())"
     nomemory = sys.modules.get("test_nomemory")  # when collected
     cases, swept = getattr(nomemory, "CASES", None), getattr(nomemory, "SWEPT", None)
     if not cases or swept is None:
