@@ -13,7 +13,9 @@
 # (and make sanitize) also install the programs that the tests run (php-cli, php-mbstring,
 # openssl, gdb) with apt-get when they are missing and it runs as root.
 # make dist: builds the sdist and the wheel, repairs the wheel into a manylinux2014 one
-# (auditwheel), checks both with twine, and installs the wheel into a new venv.
+# (auditwheel), checks both with twine, and installs the wheel into a new venv. Every time
+# stamp in them is the last commit's (SOURCE_DATE_EPOCH), so that a rebuild of a commit
+# gives the same bytes.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
 # Looked for once, when first needed (not at all when PYTHON is given); make says so once
@@ -159,8 +161,10 @@ test-wheel: $(PY) peers
 	tools/test-wheel $(PY) $(PYTEST_ARGS)
 
 # make check-release: the cibuildwheel configuration and the release workflow, checked as
-# far as this machine allows (tools/check-release; its tools go into .venv-release).
-check-release: $(PY)
+# far as this machine allows (tools/check-release; its tools go into .venv-release), and
+# two builds of HEAD from clean clones, which must give the same sdist and wheel, byte for
+# byte (their sha256 are printed).
+check-release: $(DEPS)
 	tools/check-release $(PY)
 
 .PHONY: test-wheel check-release
