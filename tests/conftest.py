@@ -100,9 +100,9 @@ def left_out_when_sanitized():
     if not cases or swept is None:
         return f"instrumented run (CRYPT_MAIN_SANITIZED=1): {cut}"
     left = sum(1 for case in cases if case.swept) - len(swept)
-    return (f"instrumented run (CRYPT_MAIN_SANITIZED=1): {left} tests fewer than a plain run, the"
-            " allocation-failure sweeps of the calls that fail (tests/test_nomemory.py), left to"
-            f" the plain run for time; each working call is still swept; {cut}")
+    return (f"instrumented run (CRYPT_MAIN_SANITIZED=1): {left} tests fewer than a plain run: the"
+            " allocation-failure sweeps of the calls that fail (tests/test_nomemory.py) are the"
+            f" plain run's, this one sweeps each working call; {cut}")
 
 
 def pytest_terminal_summary(terminalreporter):
