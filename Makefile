@@ -1,4 +1,6 @@
-# make demo: build, then run examples/demo.py.   make test: build, then run the tests.
+# make demo: build, then run examples/demo.py.   make test: build, then run the tests;
+# a part of them with TESTS= (files, directories or test ids) and/or PYTEST_ARGS= (more
+# pytest arguments), e.g. make test TESTS=tests/test_rsa.py PYTEST_ARGS='-k token -x'.
 # make bench: build, then time every operation against the pure-Python class and the
 # inline calls (bench/run.py; writes bench/results.md and bench/scaling.png).
 # make bench-instr: instructions per call under valgrind's callgrind (bench/instr.py).
@@ -11,7 +13,10 @@
 # (and make sanitize) also install the programs that the tests run (php-cli, php-mbstring,
 # openssl, gdb) with apt-get when they are missing and it runs as root.
 # make dist: builds the sdist and the wheel, repairs the wheel into a manylinux2014 one
-# (auditwheel), checks both with twine, and installs the wheel into a new venv.
+# (auditwheel), checks both with twine, and installs the wheel into a new venv. Every time
+# stamp in them is the last commit's (SOURCE_DATE_EPOCH), so that a rebuild of a commit
+# gives the same bytes.
+# make docs: the documentation (docs/) into build/docs, every warning an error.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
 # Looked for once, when first needed (not at all when PYTHON is given); make says so once
@@ -25,15 +30,31 @@ BUILT := $(VENV)/.built
 BENCH_DEPS := $(VENV)/.bench-deps
 SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproject.toml crypt_main.pyi
 
-.PHONY: all build demo peers test dist bench bench-instr bench-check sanitize valgrind clean
+.PHONY: all build demo peers test dist docs bench bench-instr bench-check sanitize valgrind clean remake-venv
 
 all: build
 
 # $(call venv,DIR,REQUIREMENTS[,MORE]): the rules for a CPython 3.13 virtual environment in
 # DIR, and DIR/.deps once the packages of the requirements file (and MORE) are in it.
+# A DIR whose pyvenv.cfg names another version, or an interpreter that is gone (a venv made
+# with a wrong PYTHON= or by hand), is made again, with everything installed into it; read
+# from pyvenv.cfg when the Makefile is read, without starting a process. A PYTHON that is
+# not CPython 3.13 is refused before a venv is made with it.
 define venv
+$(1)_CFG := $$(file <$(1)/pyvenv.cfg)
+$(1)_CFG_VERSION := $$(patsubst version=%,%,$$(filter version=%,$$(subst version = ,version=,$$($(1)_CFG))))
+$(1)_CFG_EXECUTABLE := $$(patsubst executable=%,%,$$(filter executable=%,$$(subst executable = ,executable=,$$($(1)_CFG))))
+$(1)_STALE := $$(if $$(wildcard $(1)/pyvenv.cfg),$$(if $$(filter 3.13.%,$$($(1)_CFG_VERSION)),$$(if \
+	$$(and $$($(1)_CFG_EXECUTABLE),$$(if $$(wildcard $$($(1)_CFG_EXECUTABLE)),,gone)),the interpreter \
+	of $(1) ($$($(1)_CFG_EXECUTABLE)) is gone),$(1) was made with $$(if \
+	$$($(1)_CFG_VERSION),Python $$($(1)_CFG_VERSION),a Python of unknown version), not CPython 3.13))
+
+$(1)/bin/python $(1)/.deps: $$(if $$($(1)_STALE),remake-venv)
+
 $(1)/bin/python:
 	@test -n "$$(PYTHON)" || { echo "$$(NO_PYTHON)" >&2; exit 1; }
+	@tools/find-python --check "$$(PYTHON)"
+	$$(if $$($(1)_STALE),@echo "make: $$($(1)_STALE): making it again"; rm -rf $(1))
 	$$(PYTHON) -m venv $(1)
 
 $(1)/.deps: $(1)/bin/python $(2)
@@ -43,6 +64,8 @@ $(1)/.deps: $(1)/bin/python $(2)
 endef
 
 $(eval $(call venv,$(VENV),requirements-dev.txt))
+
+remake-venv: ;
 
 # BUILD_FLAGS: more compiler flags for the module (the Debian 13 targets add -Werror).
 $(BUILT): $(DEPS) $(SOURCES)
@@ -57,8 +80,14 @@ demo: build
 peers:
 	@tools/install-peers
 
+# TESTS: the test files (or directories, or file::test ids) to run; PYTEST_ARGS: more
+# arguments for pytest (e.g. -k token, -x, --lf). Both apply to make test, make sanitize
+# and make coverage (which default to TESTS); PYTEST_ARGS also to make test-wheel.
+TESTS ?= tests
+PYTEST_ARGS ?=
+
 test: build peers
-	$(PY) -m pytest -q tests
+	$(PY) -m pytest -q $(PYTEST_ARGS) $(TESTS)
 
 # ---- sanitizers --------------------------------------------------------------------
 # The extension is built with AddressSanitizer and UndefinedBehaviorSanitizer into its own
@@ -84,7 +113,7 @@ SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -
 # exits, so the sanitizer's own check at exit would report each of them.
 # Heavy loops are cut down under the sanitizers (see tests/conftest.py); the programs that
 # tests/peers starts (php, openssl) run without the sanitizer runtime.
-SAN_TESTS ?= tests
+SAN_TESTS ?= $(TESTS)
 
 $(eval $(call venv,$(SAN_VENV),requirements-dev.txt))
 
@@ -102,7 +131,7 @@ $(SAN_VENV)/.built: $(SAN_VENV)/.deps $(SOURCES) $(wildcard tools/sanitizer/*) |
 	touch $@
 
 sanitize: $(SAN_VENV)/.built peers
-	$(SAN_ENV) $(SAN_VENV)/bin/pytest -q -p no:cacheprovider $(SAN_TESTS)
+	$(SAN_ENV) $(SAN_VENV)/bin/pytest -q -p no:cacheprovider $(PYTEST_ARGS) $(SAN_TESTS)
 
 # ---- valgrind ------------------------------------------------------------------------
 # Memory errors and definitely lost blocks whose stack passes through the module fail the
@@ -131,14 +160,29 @@ dist: $(DEPS)
 # make test-wheel: the whole suite against the wheel that make dist built, installed with
 # its test extra into a new venv outside the tree (tools/test-wheel).
 test-wheel: $(PY) peers
-	tools/test-wheel $(PY)
+	tools/test-wheel $(PY) $(PYTEST_ARGS)
 
 # make check-release: the cibuildwheel configuration and the release workflow, checked as
-# far as this machine allows (tools/check-release; its tools go into .venv-release).
-check-release: $(PY)
+# far as this machine allows (tools/check-release; its tools go into .venv-release), and
+# two builds of HEAD from clean clones, which must give the same sdist and wheel, byte for
+# byte (their sha256 are printed).
+check-release: $(DEPS)
 	tools/check-release $(PY)
 
 .PHONY: test-wheel check-release
+
+# ---- documentation -------------------------------------------------------------------
+# The Markdown pages of docs/ (Sphinx with MyST and the furo theme, the tools pinned in
+# docs/requirements.txt and installed into their own .venv-docs) into build/docs/index.html.
+# Every warning is an error, every reference must resolve (-n), and every page is read
+# afresh (-E), so that a warning of an unchanged page shows too. The examples of the pages
+# run in the test suite (tests/test_readme.py, tests/peers/test_readme_recipes.py).
+DOCS_VENV := .venv-docs
+
+$(eval $(call venv,$(DOCS_VENV),docs/requirements.txt))
+
+docs: $(DOCS_VENV)/.deps
+	$(DOCS_VENV)/bin/sphinx-build -W --keep-going -n -E -q -b html docs build/docs
 
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt
@@ -155,7 +199,7 @@ bench-check: build | valgrind-tool
 	$(PY) bench/check.py
 
 clean:
-	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) $(DOCS_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
 
 # ---- fuzzing -------------------------------------------------------------------------
 # make fuzz: the run of record, each target (fuzz/fuzz_*.py) for FUZZ_RUNS executions or
@@ -212,7 +256,7 @@ fuzz-replay: $(FUZZ_VENV)/.built
 COV_VENV := .venv-cov
 COV_PY := $(COV_VENV)/bin/python
 COV_BUILD := build/coverage
-COV_TESTS ?= tests
+COV_TESTS ?= $(TESTS)
 
 $(eval $(call venv,$(COV_VENV),requirements-dev.txt,"gcovr>=7"))
 
@@ -224,7 +268,7 @@ $(COV_VENV)/.built: $(COV_VENV)/.deps $(SOURCES)
 
 coverage: $(COV_VENV)/.built peers
 	find $(COV_BUILD) -name '*.gcda' -delete
-	$(COV_VENV)/bin/pytest -q -p no:cacheprovider $(COV_TESTS)
+	$(COV_VENV)/bin/pytest -q -p no:cacheprovider $(PYTEST_ARGS) $(COV_TESTS)
 	$(COV_PY) tools/coverage-report $(COV_BUILD) --explained COVERAGE.md
 
 .PHONY: coverage
@@ -244,8 +288,11 @@ coverage: $(COV_VENV)/.built peers
 # run side by side (make -j2 test-debian13 test-debug).
 ROOTS ?= $(HOME)/.cache/crypt_main/roots
 DEBIAN13 := $(ROOTS)/debian13-amd64
+# The peers that tools/install-peers would install, named here so that they come in one
+# go; Debian 13 has no OpenJDK 17, and its OpenJDK 21 does for the Java peer (17 or later).
 DEBIAN13_PACKAGES := make python3.13 python3.13-dev python3.13-venv python3.13-dbg g++ clang \
-	php-cli php-mbstring openssl gdb
+	php-cli php-mbstring openssl gdb openjdk-21-jdk-headless golang-go golang-github-golang-jwt-jwt-dev \
+	golang-golang-x-text-dev nodejs
 
 debian13-root:
 	tools/debian-root amd64 $(DEBIAN13) $(DEBIAN13_PACKAGES)
@@ -254,7 +301,7 @@ debian13-root:
 define in_debian13
 	tools/copy-tree $(DEBIAN13)/work/$(1)
 	tools/debian-root amd64 $(DEBIAN13) -- env CXX=$(3) make -C /work/$(1) test \
-		PYTHON=$(2) VENV=/opt/venv-$(1) BUILD_FLAGS=-Werror
+		PYTHON=$(2) VENV=/opt/venv-$(1) BUILD_FLAGS=-Werror TESTS="$(TESTS)" PYTEST_ARGS="$(PYTEST_ARGS)"
 endef
 
 test-debian13: debian13-root

@@ -106,6 +106,26 @@ def merge(target, env):
     print(f"{target}: {len(os.listdir(seeds))} seeds")
 
 
+def wait_saying_how_far(started, futures, every=30):
+    """The results of the targets' runs, in the order given; says when each target is done,
+    and at least every `every` seconds how far the run is (the logs of CI show nothing else
+    while the targets run)."""
+    pending = set(futures)
+    while pending:
+        done, pending = concurrent.futures.wait(pending, timeout=every,
+                                                return_when=concurrent.futures.FIRST_COMPLETED)
+        elapsed = int(time.monotonic() - started)
+        for future in done:
+            r = future.result()
+            print(f"fuzz: {r['target']} done: {r['executions']:,} executions, {len(r['findings'])} findings,"
+                  f" {r['seconds']:.0f} s", flush=True)
+        if not done:
+            running = ", ".join(sorted(futures[f] for f in pending if f.running()))
+            print(f"... {len(futures) - len(pending)}/{len(futures)} targets done, {elapsed // 60} min"
+                  f" {elapsed % 60} s; running: {running}", flush=True)
+    return [future.result() for future in futures]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=int, default=60, help="time per target (default 60)")
@@ -132,7 +152,7 @@ def main():
 
     started = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        results = list(pool.map(lambda t: run_target(t, args, env), targets))
+        results = wait_saying_how_far(started, {pool.submit(run_target, t, args, env): t for t in targets})
     print()
     print("| target | executions | edges | findings | seconds |")
     print("|---|---:|---:|---|---:|")

@@ -5,6 +5,7 @@ import contextlib
 import gc
 import os
 import sys
+import time
 import traceback
 
 import pytest
@@ -91,9 +92,62 @@ FIGURE_NOTES = {
 }
 
 
+def left_out_when_sanitized():
+    """Why an instrumented run has fewer tests than a plain one, as one line."""
+    cut = "long loops are cut down (scaled())"
+    nomemory = sys.modules.get("test_nomemory")  # when collected
+    cases, swept = getattr(nomemory, "CASES", None), getattr(nomemory, "SWEPT", None)
+    if not cases or swept is None:
+        return f"instrumented run (CRYPT_MAIN_SANITIZED=1): {cut}"
+    left = sum(1 for case in cases if case.swept) - len(swept)
+    return (f"instrumented run (CRYPT_MAIN_SANITIZED=1): {left} tests fewer than a plain run: the"
+            " allocation-failure sweeps of the calls that fail (tests/test_nomemory.py) are the"
+            f" plain run's, this one sweeps each working call; {cut}")
+
+
 def pytest_terminal_summary(terminalreporter):
+    if SANITIZED:
+        terminalreporter.write_line(left_out_when_sanitized())
     if FIGURES:
         terminalreporter.section("reliability figures: what the tests covered (counts, not failures)")
         for name, value in sorted(FIGURES.items()):
             note = FIGURE_NOTES.get(name)
             terminalreporter.write_line(f"{name}: {value}" + (f" ({note})" if note else ""))
+
+
+# A long run says how far it is at most every PROGRESS_EVERY seconds, on a line of its own
+# between two tests ("... 523/1288 tests, 3 min 12 s"): logs that show only whole lines
+# (CI's) would otherwise show nothing while a slow file's results fill a line. A run that
+# ends sooner prints nothing more.
+PROGRESS_EVERY = 30
+
+
+class Progress:
+    def __init__(self, reporter):
+        self.reporter = reporter
+        self.total = self.done = 0
+        self.started = self.said = time.monotonic()
+
+    def pytest_collection_finish(self, session):
+        self.total = len(session.items)
+        self.started = self.said = time.monotonic()
+
+    def pytest_runtest_logfinish(self):
+        self.done += 1
+        now = time.monotonic()
+        if now - self.said >= PROGRESS_EVERY and self.done < self.total:
+            self.said = now
+            elapsed = int(now - self.started)
+            writer = self.reporter._tw
+            if writer.width_of_current_line:
+                writer.line()
+            took = f"{elapsed // 60} min {elapsed % 60} s" if elapsed >= 60 else f"{elapsed} s"
+            writer.line(f"... {self.done}/{self.total} tests, {took}")
+            writer.flush()
+
+
+@pytest.hookimpl(trylast=True)  # after the terminal reporter is made
+def pytest_configure(config):
+    reporter = config.pluginmanager.get_plugin("terminalreporter")
+    if reporter is not None and hasattr(reporter, "_tw"):
+        config.pluginmanager.register(Progress(reporter), "crypt_main-progress")

@@ -1,4 +1,5 @@
-"""The fenced code blocks of README.md, for the tests that run them as printed."""
+"""The fenced code blocks of README.md and of the documentation's pages (docs/), for the
+tests that run them as printed."""
 
 import ast
 import dataclasses
@@ -6,42 +7,73 @@ import io
 import pathlib
 import tokenize
 
-README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+README = ROOT / "README.md"
+DOCS = ROOT / "docs"
+
+
+def pages():
+    """README.md and every Markdown page of docs/, the README first."""
+    return [README, *sorted(DOCS.rglob("*.md"))]
 
 
 @dataclasses.dataclass
 class Block:
     heading: str  # the heading above the block
-    line: int  # line number in README.md of the block's first line
+    line: int  # line number in its file of the block's first line
     text: str
+    path: pathlib.Path = README
+
+    @property
+    def name(self):
+        """The file's path from the top of the source tree: "README.md", "docs/rsa.md"."""
+        return self.path.relative_to(ROOT).as_posix()
 
     @property
     def id(self):
-        return f"{self.heading}:{self.line}"
+        return f"{self.heading}:{self.line}" if self.path == README else f"{self.name}:{self.heading}:{self.line}"
 
 
-def blocks(language):
-    """Every block fenced as ```language, in order."""
-    lines = README.read_text(encoding="utf-8").splitlines()
-    found, heading, i = [], "", 0
+def _outside_fences(lines):
+    """(index, line) of each line that is not inside a fenced block, the fences included."""
+    i = 0
     while i < len(lines):
-        if lines[i].startswith("#"):
-            heading = lines[i].lstrip("#").strip()
-        elif lines[i].startswith("```"):
-            end = next(j for j in range(i + 1, len(lines)) if lines[j].startswith("```"))
-            if lines[i][3:].strip() == language:
-                found.append(Block(heading, i + 2, "\n".join(lines[i + 1 : end]) + "\n"))
-            i = end
+        yield i, lines[i]
+        if lines[i].startswith("```"):
+            fence = lines[i][: len(lines[i]) - len(lines[i].lstrip("`"))]
+            i = next((j for j in range(i + 1, len(lines)) if lines[j].startswith(fence)), len(lines))
         i += 1
+
+
+def _level(line):
+    """The level of a Markdown heading line (1 for "# ..."), 0 for any other line."""
+    hashes = len(line) - len(line.lstrip("#"))
+    return hashes if hashes and line[hashes : hashes + 1] == " " else 0
+
+
+def blocks(language, path=README):
+    """Every block of `path` (README.md unless given) fenced as ```language, in order."""
+    path = pathlib.Path(path)
+    lines = path.read_text(encoding="utf-8").splitlines()
+    found, heading = [], ""
+    for i, line in _outside_fences(lines):
+        if _level(line):
+            heading = line.lstrip("#").strip()
+        elif line.startswith("```") and line[3:].strip() == language:
+            end = next(j for j in range(i + 1, len(lines)) if lines[j].startswith("```"))
+            found.append(Block(heading, i + 2, "\n".join(lines[i + 1 : end]) + "\n", path))
     return found
 
 
-def section(heading):
-    """The text under `## heading`, up to the next heading of that level, on one line."""
-    text = README.read_text(encoding="utf-8")
-    start = text.index(f"\n## {heading}\n")
-    end = text.find("\n## ", start + 1)
-    return " ".join(text[start : end if end >= 0 else None].split())
+def section(heading, path=README):
+    """The text under the heading `heading` of `path` (of any level), up to the next heading
+    of that level or above, on one line."""
+    lines = pathlib.Path(path).read_text(encoding="utf-8").splitlines()
+    outside = list(_outside_fences(lines))
+    start, level = next((i, _level(line)) for i, line in outside
+                        if _level(line) and line.lstrip("#").strip() == heading)
+    end = next((i for i, line in outside if i > start and 0 < _level(line) <= level), len(lines))
+    return " ".join(" ".join(lines[start:end]).split())
 
 
 # ---- what the comments of a Python block say a statement gives ---------------------------

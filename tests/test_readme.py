@@ -1,17 +1,22 @@
-"""Every Python block of README.md runs as printed, each as a script of its own, and gives
-the values that its comments show ("# 'hello'", "# b'gL~\\xf3...' (16 raw bytes)")."""
+"""Every Python block of README.md and of the documentation's pages runs as printed, each
+as a script of its own, and gives the values that its comments show ("# 'hello'",
+"# b'gL~\\xf3...' (16 raw bytes)"); the errors that the method pages list are the ones
+the methods raise, at the lines they give."""
+
+import re
 
 import pytest
 
-from readme_blocks import blocks, claims, literal_claim, matches, run_python
+from method_cases import CASES
+from readme_blocks import DOCS, blocks, claims, literal_claim, matches, pages, run_python
 
-PYTHON = blocks("python")
+PYTHON = [block for page in pages() for block in blocks("python", page)]
 
 
 @pytest.mark.parametrize("block", PYTHON, ids=[b.id for b in PYTHON])
 def test_python_block_runs_as_printed(block, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)  # blocks that write files write them here
-    wanted, shown = run_python(block.text, f"README.md:{block.line}")
+    wanted, shown = run_python(block.text, f"{block.name}:{block.line}")
     wrong = {line: (claim.expected, shown.get(line, "(not reached)")) for line, claim in wanted.items()
              if line not in shown or not matches(claim, shown[line])}
     assert not wrong, {block.line + line - 1: pair for line, pair in wrong.items()}
@@ -45,3 +50,57 @@ def test_a_wrong_or_unreached_value_is_caught():
     wanted, shown = run_python(source, "example")
     assert [line for line, claim in wanted.items() if line in shown and matches(claim, shown[line])] == [4]
     assert set(wanted) - set(shown) == {3}
+
+
+# ---- the error tables of the method pages ----------------------------------------------
+
+METHOD_PAGES = ["ciphers.md", "encodings.md", "rsa.md", "tokens.md"]
+
+
+def documented_errors(page):
+    """[(method, exception, traceback entries)] for each row of the tables headed
+    "Exception | Line | When" (or "Method | Exception | Line | When") of a method page.
+    The method is the one of the heading above, or the row's first column; the entries
+    are the method's line, then those of the "then `_add_to_16` 152" that may follow."""
+    rows, methods, columns, fenced = [], [], None, False
+    for line in (DOCS / page).read_text(encoding="utf-8").splitlines():
+        if line.startswith("```"):
+            fenced = not fenced
+        if fenced or not line.startswith("|"):
+            columns = None
+            if not fenced and line.startswith("#"):
+                methods = re.findall(r"`(\w+)`", line)
+            continue
+        cells = [cell.strip() for cell in line.strip("|").split("|")]
+        if columns is None:
+            columns = cells if "Exception" in cells else []
+        elif columns and set("".join(cells)) - set("-: "):
+            row = dict(zip(columns, cells))
+            method = row["Method"].strip("`") if "Method" in row else methods[0]
+            assert "Method" in row or len(methods) == 1, (page, line)
+            entries = [(method, int(row["Line"].split(",")[0]))]
+            entries += [(name, int(at)) for name, at in re.findall(r"then `(\w+)` (\d+)", row["Line"])]
+            rows.append((method, re.fullmatch(r"`([\w.]+)`", row["Exception"]).group(1), tuple(entries)))
+    return rows
+
+
+def exception_name(error):
+    return error.__name__ if error.__module__ == "builtins" else f"{error.__module__}.{error.__qualname__}"
+
+
+DOCUMENTED = [(page, *row) for page in METHOD_PAGES for row in documented_errors(page)]
+
+
+@pytest.mark.parametrize("page, method, error, entries", DOCUMENTED,
+                         ids=[f"{method}-{error}-{entries[0][1]}" for _, method, error, entries in DOCUMENTED])
+def test_documented_error_is_raised_there(page, method, error, entries):
+    # The table of calls (tests/method_cases.py) is checked against the module by the
+    # family tests; each documented row must be one of its failures: the same method,
+    # exception and traceback entries.
+    assert any(case.method == method and case.error is not None and exception_name(case.error) == error
+               and case.entries == entries for case in CASES), (page, method, error, entries)
+
+
+def test_every_method_has_its_errors_documented():
+    methods = {case.method for case in CASES} - {"__init__"}
+    assert {method for _, method, _, _ in DOCUMENTED} == methods

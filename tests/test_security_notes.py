@@ -1,4 +1,4 @@
-"""The README's security notes quote what tools/security_figures.py measures: each figure
+"""The security notes (docs/security.md) quote what tools/security_figures.py measures: each figure
 is measured again here and looked for in the notes, as they print it."""
 
 import pathlib
@@ -7,13 +7,13 @@ import sys
 import jwt
 import pytest
 
-from readme_blocks import section
+from readme_blocks import DOCS, section
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
 
 import security_figures as figures  # noqa: E402
 
-NOTES = section("Security notes")
+NOTES = section("Security notes", DOCS / "security.md")
 TRIES = figures.TRIES
 
 

@@ -1,10 +1,10 @@
-"""Measures what the README's "Security notes" say, with the installed module.
+"""Measures what the security notes (docs/security.md) say, with the installed module.
 
     .venv/bin/python tools/security_figures.py
 
 prints one line for each figure. Wrong keys and IVs are drawn from a seeded generator, so
-the counts are the same on every run; tests/test_security_notes.py checks that the README
-quotes them as measured here."""
+the counts are the same on every run; tests/test_security_notes.py checks that the notes
+quote them as measured here."""
 
 import binascii
 import random

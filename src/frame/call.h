@@ -2,6 +2,7 @@
 #pragma once
 
 #include "globals.h"
+#include "operations.h"
 
 #include <concepts>
 
@@ -36,7 +37,16 @@ public:
     // `method` is the method's name as its table row holds it; nullptr stands for the
     // module's own execution ("init crypt_main"). `globals` is the function's own
     // __globals__ (the module's dictionary), borrowed for the call.
-    Call(const char* method, int line, PyObject* globals) noexcept : method_(method), line_(line), globals_(globals) {}
+    Call(const char* method, int line, PyObject* globals) noexcept
+        : method_(method), line_(line), globals_(globals), outer_thread_(running_thread) {
+        running_thread = PyThreadState_GetUnchecked();
+    }
+    // A call inside this one (php's self._add_to_16, or a method called back from a
+    // callee, maybe under another thread state) finds the thread state at hand.
+    ~Call() { running_thread = outer_thread_; }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
     void at(int line) noexcept { line_ = line; }
     Ref global(Obj name) const { return cm::global(globals_, name); }
 
@@ -58,6 +68,7 @@ private:
     const char* method_;
     int line_;
     PyObject* globals_;
+    PyThreadState* outer_thread_;
     bool entry_added_ = false;
 };
 

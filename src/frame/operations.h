@@ -19,6 +19,11 @@
 
 namespace cm {
 
+// The state of the thread that runs a method (or the module's execution), read once
+// when the call starts (Call, call.h): the result check of every call that its body
+// makes looks there for a pending exception.
+inline constinit thread_local PyThreadState* running_thread = nullptr;
+
 // What the interpreter's call path checks of every result it gets back from a callee
 // (call.cpp): a failure without an exception becomes the SystemError "<callee>
 // returned NULL without setting an exception", a result with an exception set becomes
@@ -26,14 +31,24 @@ namespace cm {
 // exception as its cause. Gives the result, or nullptr with the exception pending.
 PyObject* checked_result(PyObject* callable, PyObject* result) noexcept;
 
+// The callee's own vectorcall function, or nullptr: what PyVectorcall_Function gives,
+// read in place as the interpreter's own calls read it.
+inline vectorcallfunc vectorcall_function(PyObject* callable) noexcept {
+    PyTypeObject* type = Py_TYPE(callable);
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HAVE_VECTORCALL)) return nullptr;
+    vectorcallfunc function;
+    std::memcpy(&function, reinterpret_cast<char*>(callable) + type->tp_vectorcall_offset, sizeof function);
+    return function;
+}
+
 // callable(*args) through the callee's own vectorcall function, as the interpreter's
-// specialised calls do, with the result check of its general call path: one look at
-// the thread state on success.
+// specialised calls do, with the result check of its general call path.
 inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    vectorcallfunc function = PyVectorcall_Function(callable);
+    vectorcallfunc function = vectorcall_function(callable);
     if (function == nullptr) return PyObject_Vectorcall(callable, args, nargsf, kwnames);
     PyObject* result = function(callable, args, nargsf, kwnames);
-    if (result == nullptr || PyErr_Occurred()) [[unlikely]] return checked_result(callable, result);
+    if (result == nullptr || running_thread->current_exception != nullptr) [[unlikely]]
+        return checked_result(callable, result);
     return result;
 }
 

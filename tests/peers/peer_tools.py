@@ -9,7 +9,7 @@ import sys
 import pytest
 
 HERE = pathlib.Path(__file__).parent
-README = HERE.parent.parent / "README.md"
+DOCS = HERE.parent.parent / "docs"
 
 
 def program(name, package):
@@ -19,11 +19,15 @@ def program(name, package):
         pytest.skip(f"the peer tests run Debian's {name} (package {package}): Linux only")
     path = shutil.which(name)
     if path is None:
-        message = f"{name} not installed (Debian package {package}; `make peers` installs it as root)"
-        if os.environ.get("CI"):
-            pytest.fail(message)
-        pytest.skip(message)
+        unavailable(f"{name} not installed (Debian package {package}; `make peers` installs it as root)")
     return path
+
+
+def unavailable(message):
+    """Skips the test for a peer that is missing or unfit; fails it under CI instead."""
+    if os.environ.get("CI"):
+        pytest.fail(message)
+    pytest.skip(message)
 
 
 # The environment of the peer programs: in `make sanitize` the sanitizer runtime that is
@@ -38,5 +42,6 @@ def run(command, stdin=b""):
     return done.stdout
 
 
-def readme_text():
-    return README.read_text(encoding="utf-8")
+def interop_page(peer):
+    """The text of the documentation's page of `peer` (docs/interop/<peer>.md)."""
+    return (DOCS / "interop" / f"{peer}.md").read_text(encoding="utf-8")

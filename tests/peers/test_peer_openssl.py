@@ -2,7 +2,8 @@
 
 OpenSSL pads and unpads by itself here (PKCS#7 for the block ciphers, and `openssl enc -d`
 refuses a wrong padding), so these check the module's padding as well as its ciphers. The
-command lines are the recipes shown in the README, with its placeholders filled in.
+command lines are the recipes shown in the documentation (docs/interop/openssl.md), with
+its placeholders filled in.
 """
 
 import os
@@ -13,16 +14,16 @@ import pytest
 import rsa
 
 from conftest import m
-from peer_tools import PROGRAM_ENV, program, readme_text, run
+from peer_tools import PROGRAM_ENV, interop_page, program, run
 
-# The recipes, exactly as the README writes them (placeholders in braces).
+# The recipes, exactly as the OpenSSL page writes them (placeholders in braces).
 ENC_DECRYPT = "openssl enc -d -{cipher} -K {key_hex}"
 ENC_ENCRYPT = "openssl enc -{cipher} -K {key_hex}"
 IV_OPTION = " -iv {iv_hex}"
 LEGACY = " -provider legacy -provider default"  # OpenSSL 3 keeps DES in its legacy provider
 RSA_DECRYPT = "openssl pkeyutl -decrypt -inkey private.pem -pkeyopt rsa_padding_mode:pkcs1"
 RSA_ENCRYPT = "openssl pkeyutl -encrypt -pubin -inkey public.pem -pkeyopt rsa_padding_mode:pkcs1"
-README_PLACEHOLDERS = {"key_hex": "$KEY_HEX", "iv_hex": "$IV_HEX"}
+PAGE_PLACEHOLDERS = {"key_hex": "$KEY_HEX", "iv_hex": "$IV_HEX"}
 
 TEXTS = {
     "empty": "",
@@ -121,17 +122,17 @@ def test_rsa_both_ways(openssl, key_files, hexs):
         assert m.rsa_decrypt(raw.hex().upper() if hexs else raw, pri, hexs) == text  # upper-case digits too
 
 
-def test_readme_shows_the_command_lines_that_run_here():
-    readme = readme_text()
+def test_docs_show_the_command_lines_that_run_here():
+    page = interop_page("openssl")
     lines = [
-        ENC_DECRYPT.format(cipher="aes-128-ecb", **README_PLACEHOLDERS),
-        (ENC_DECRYPT + IV_OPTION).format(cipher="aes-128-cbc", **README_PLACEHOLDERS),
-        ENC_ENCRYPT.format(cipher="aes-256-ecb", **README_PLACEHOLDERS),
-        (ENC_ENCRYPT + IV_OPTION).format(cipher="aes-256-cbc", **README_PLACEHOLDERS),
-        (ENC_DECRYPT + LEGACY).format(cipher="des-ecb", **README_PLACEHOLDERS),
-        (ENC_ENCRYPT + LEGACY).format(cipher="des-ecb", **README_PLACEHOLDERS),
+        ENC_DECRYPT.format(cipher="aes-128-ecb", **PAGE_PLACEHOLDERS),
+        (ENC_DECRYPT + IV_OPTION).format(cipher="aes-128-cbc", **PAGE_PLACEHOLDERS),
+        ENC_ENCRYPT.format(cipher="aes-256-ecb", **PAGE_PLACEHOLDERS),
+        (ENC_ENCRYPT + IV_OPTION).format(cipher="aes-256-cbc", **PAGE_PLACEHOLDERS),
+        (ENC_DECRYPT + LEGACY).format(cipher="des-ecb", **PAGE_PLACEHOLDERS),
+        (ENC_ENCRYPT + LEGACY).format(cipher="des-ecb", **PAGE_PLACEHOLDERS),
         RSA_DECRYPT,
         RSA_ENCRYPT,
     ]
-    missing = [line for line in lines if line not in readme]
+    missing = [line for line in lines if line not in page]
     assert not missing

@@ -1,14 +1,15 @@
 """PHP's openssl extension as the peer of the PHP-compatible AES (php, php_decrypt).
 
-The two scripts in tests/peers/php are the recipes shown in the README: decrypt.php opens
-what `php` makes, encrypt.php makes what `php_decrypt` opens, each with Base64 text or
-(with "raw") hex digits carrying the raw ciphertext bytes across the command line.
+The two scripts in tests/peers/php are the recipes shown in the documentation
+(docs/interop/php.md): decrypt.php opens what `php` makes, encrypt.php makes what
+`php_decrypt` opens, each with Base64 text or (with "raw") hex digits carrying the raw
+ciphertext bytes across the command line.
 """
 
 import pytest
 
 from conftest import m
-from peer_tools import HERE, program, readme_text, run
+from peer_tools import HERE, interop_page, program, run
 
 SCRIPTS = HERE / "php"
 
@@ -73,5 +74,5 @@ def test_php_gbk_conversions_agree_with_python(php):
 
 
 @pytest.mark.parametrize("name", ["decrypt.php", "encrypt.php"])
-def test_readme_shows_the_scripts_that_run_here(name):
-    assert (SCRIPTS / name).read_text(encoding="utf-8") in readme_text()
+def test_docs_show_the_scripts_that_run_here(name):
+    assert (SCRIPTS / name).read_text(encoding="utf-8") in interop_page("php")

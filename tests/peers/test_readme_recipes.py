@@ -1,7 +1,9 @@
-"""The shell recipes of README.md, run as printed: the sessions ("$ command" lines and the
-output printed under each), the `od` lines that give the hex digits of a key and an IV,
-and every openssl line, each with the files it names made by the module (or opened by
-it afterwards)."""
+"""The shell recipes of the README and of the documentation's pages, run as printed: the
+sessions ("$ command" lines and the output printed under each), the `od` lines that give
+the hex digits of a key and an IV, and every openssl line, each with the files it names
+made by the module (or opened by it afterwards). The pages of the PHP, OpenSSL and JOSE
+recipes are read, and the other pages of docs/ besides the interoperability pages of
+other peers, which have tests of their own."""
 
 import os
 import re
@@ -13,21 +15,23 @@ import rsa
 
 from conftest import m
 from peer_tools import PROGRAM_ENV, program
-from readme_blocks import blocks, run_python, section
+from readme_blocks import DOCS, README, blocks, run_python, section
 
-SH = blocks("sh")
+PAGES = [README, *sorted(DOCS.glob("*.md")),
+         *(DOCS / "interop" / f"{peer}.md" for peer in ("php", "openssl", "jose"))]
+SH = [block for page in PAGES for block in blocks("sh", page)]
 # The blocks that build or run the project itself (make targets): not run here.
 NOT_RUN = ("make demo", "make bench", "make sanitize", "make dist")
 SESSIONS = [b for b in SH if b.text.startswith("$ ")]
 HEX = [b for b in SH if "od -v" in b.text]
 OPENSSL = [line for b in SH for line in b.text.splitlines() if line.startswith("openssl ")]
-PHP_SCRIPTS = {re.search(r"// php (\w+\.php)", b.text).group(1): b.text for b in blocks("php")}
-PEM_BLOCK = [b for b in blocks("python") if "save_pkcs1" in b.text]
+PHP_SCRIPTS = {re.search(r"// php (\w+\.php)", b.text).group(1): b.text for page in PAGES for b in blocks("php", page)}
+PEM_BLOCK = [b for page in PAGES for b in blocks("python", page) if "save_pkcs1" in b.text]
 
 TEXT = "中文测试：你好，世界"
-# The example key and IV that the README gives for the od lines; its key is two equal
-# 16-byte lines, which od folds into "*" without -v.
-EXAMPLE = re.search(r"`KEY=(\S+) IV=(\S+)`", section("Interoperability"))
+# The example key and IV that the OpenSSL page gives for the od lines; its key is two
+# equal 16-byte lines, which od folds into "*" without -v.
+EXAMPLE = re.search(r"`KEY=(\S+) IV=(\S+)`", section("The OpenSSL command line", DOCS / "interop" / "openssl.md"))
 KEYS = {
     "aes-128": "密钥密钥abcd",  # 16 UTF-8 bytes
     "aes-192": "0123456789abcdefghijklmn",
@@ -42,7 +46,8 @@ def test_every_shell_block_is_run_or_builds_the_project():
         lines = [line for line in block.text.splitlines() if line and not line.startswith("#")]
         run_here = block in SESSIONS or block in HEX or all(line.startswith("openssl ") for line in lines)
         assert run_here or block.text.startswith(NOT_RUN), block.id
-    assert len(SESSIONS) == 2 and len(HEX) == 1 and len(OPENSSL) == 8 and len(PEM_BLOCK) == 1
+    # the sessions: the README's and the getting-started page's (md5), and the PHP page's
+    assert len(SESSIONS) == 3 and len(HEX) == 1 and len(OPENSSL) == 8 and len(PEM_BLOCK) == 1
     assert set(PHP_SCRIPTS) == {"decrypt.php", "encrypt.php"}
 
 
@@ -54,7 +59,7 @@ def bash():
 @pytest.fixture
 def folder(tmp_path, monkeypatch):
     """A folder where `.venv/bin/python` is this interpreter (as after `make`), with the
-    README's PHP scripts saved as the session says."""
+    PHP page's scripts saved as its session says."""
     wrapper = tmp_path / ".venv" / "bin" / "python"
     wrapper.parent.mkdir(parents=True)
     preload = os.environ.get("LD_PRELOAD")  # a sanitizer runtime: the module needs it too
@@ -87,7 +92,7 @@ def test_session_runs_as_printed(block, bash, folder):
 
 
 @pytest.mark.parametrize("key, iv", [(EXAMPLE.group(1), IV), (KEYS["aes-128"], "中文向量abcd"), ("k" * 64, "i" * 16)],
-                         ids=["readme-example", "utf8", "four-equal-lines"])
+                         ids=["page-example", "utf8", "four-equal-lines"])
 def test_hex_digits_of_key_and_iv(key, iv, bash, folder):
     script = HEX[0].text + 'printf "%s %s" "$KEY_HEX" "$IV_HEX"\n'
     assert shell(bash, script, folder, KEY=key, IV=iv).decode() == f"{key.encode().hex()} {iv.encode().hex()}"
@@ -127,7 +132,7 @@ def line_id(line):
 def test_openssl_line_runs_as_printed(line, bash, folder, openssl):
     decrypting = " -d " in line or " -decrypt " in line
     if "pkeyutl" in line:
-        run_python(PEM_BLOCK[0].text, "README.md")  # writes public.pem and private.pem here
+        run_python(PEM_BLOCK[0].text, PEM_BLOCK[0].name)  # writes public.pem and private.pem here
         pub = rsa.PublicKey.load_pkcs1((folder / "public.pem").read_bytes())
         pri = rsa.PrivateKey.load_pkcs1((folder / "private.pem").read_bytes())
         encrypt, decrypt, extra = (lambda text, key: m.rsa(text, pub)), (lambda data, key: m.rsa_decrypt(data, pri)), (None,)

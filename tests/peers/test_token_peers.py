@@ -63,7 +63,8 @@ class Jose:
 
 
 peers = pytest.mark.parametrize("peer", [Jwcrypto, Joserfc, Jose], ids=["jwcrypto", "joserfc", "python-jose"])
-values = pytest.mark.parametrize("data", ["text, 世界", None, {"k": {"n": [True, 1.5]}}])
+DATA = ["text, 世界", None, {"k": {"n": [True, 1.5]}}]
+values = pytest.mark.parametrize("data", DATA)
 
 
 @peers
