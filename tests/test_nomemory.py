@@ -11,6 +11,7 @@ import collections
 import functools
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -140,6 +141,7 @@ HERE = os.path.dirname(__file__)
 # instrumented run sweeps the working calls only.
 SWEPT = [c for c in CASES if c.swept and (c.kind == "ok" or not SANITIZED)]
 
+SANITIZER_REPORT = re.compile(r"ERROR: \w+Sanitizer|runtime error: ")
 PROGRESS_EVERY = 20  # seconds: a long sweep says how far it got at least this often
 
 
@@ -196,16 +198,20 @@ def test_failing_allocations_in_a_call(case, capsys):
         status, last, errors = run_sweep(command(start), progress)
         if status == 0:
             break
-        # a crash while the k-th allocation failed (an assertion of the sweep fails at once)
-        assert status < 0 and last.startswith("trying "), errors[-3000:]
+        # a crash (a signal, or a sanitizer's report) while the k-th allocation failed; an
+        # assertion of the sweep fails at once
+        sanitizer = SANITIZER_REPORT.search(errors)
+        assert (status < 0 or sanitizer) and last.startswith("trying "), errors[-3000:]
         k = int(last.split()[1])
         # what the process printed, else its stack from running it again under gdb
         fault = diagnosis.fault_from_output(errors)
         report = errors
-        if fault is None:
+        if fault is None and not sanitizer:
             report = stack_of_crash(command(start))
             assert report, f"the crash at {k} did not happen again under the debugger:\n{errors[-3000:]}"
             fault = diagnosis.diagnose(report + errors)
+        if fault is None:  # the sanitizer's report, in what the process printed
+            fault = diagnosis.diagnose(errors)
         faults[recognised(fault, report)] += 1
         start = k + 1
     FIGURES["allocation failures: points in calls"] += int(last)

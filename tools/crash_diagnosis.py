@@ -113,7 +113,7 @@ class Frame:
         rest = re.sub(r"^\s*#\d+\s+(0x[0-9a-fA-F]+\s+in\s+)?", "", line).strip()
         place = re.search(r"\s(?:at|from)\s+(\S+)$", rest)  # gdb: "f (args) at file:line", "?? () from lib"
         if place is None:
-            place = re.search(r"\s\(?(/\S+?)\)?$", rest)  # sanitizers: "f(types) /file:line:col", "f (/lib+0x..)"
+            place = re.search(r"\s\(?([^\s()]+?)\)?$", rest)  # sanitizers: "f(types) file:line:col", "f (/lib+0x..)"
         self.place = place.group(1) if place else ""
         named = (rest[:place.start()] if place else rest).replace("(anonymous namespace)", "{anonymous}")
         self.function = re.split(r"\s*\(", named, maxsplit=1)[0].strip()
