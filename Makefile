@@ -120,8 +120,7 @@ $(eval $(call venv,$(SAN_VENV),requirements-dev.txt))
 sanitizer-runtime:
 	@command -v $(SAN_CXX) >/dev/null && test -f "$$($(SAN_CXX) -print-file-name=libasan.so)" && \
 		test -f "$$($(SAN_CXX) -print-file-name=libubsan.so)" || { \
-		apt-get update -q && apt-get install -y -q g++ && \
-		apt-get install -y -q "libgcc-$$($(SAN_CXX) -dumpversion | cut -d. -f1)-dev"; }
+		tools/apt-install g++ && tools/apt-install "libgcc-$$($(SAN_CXX) -dumpversion | cut -d. -f1)-dev"; }
 
 $(SAN_VENV)/.built: $(SAN_VENV)/.deps $(SOURCES) $(wildcard tools/sanitizer/*) | sanitizer-runtime
 	CXX=$(SAN_CXX) $(SAN_PY) -m pip install -q --no-build-isolation \
@@ -141,7 +140,7 @@ VALGRIND_TESTS ?= tests/test_digests.py tests/test_binding.py tests/test_leaks.p
 VALGRIND_XML := build/valgrind.xml
 
 valgrind-tool:
-	@command -v valgrind >/dev/null || { apt-get update -q && apt-get install -y -q valgrind; }
+	@command -v valgrind >/dev/null || tools/apt-install valgrind
 
 valgrind: build | valgrind-tool
 	mkdir -p build
@@ -183,6 +182,43 @@ $(eval $(call venv,$(DOCS_VENV),docs/requirements.txt))
 
 docs: $(DOCS_VENV)/.deps
 	$(DOCS_VENV)/bin/sphinx-build -W --keep-going -n -E -q -b html docs build/docs
+
+# ---- aarch64 -------------------------------------------------------------------------
+# make dist-aarch64: the aarch64 wheel in build/aarch64/dist, cross-compiled on the host
+# (Debian's g++-aarch64-linux-gnu, GCC 12, the x86-64 wheel's flags) against the CPython
+# 3.13 headers of the arm64 Debian 13 root, and repaired by auditwheel into a
+# manylinux2014 (manylinux_2_17_aarch64) one (tools/build-aarch64-wheel).
+# make test-aarch64: the test suite against that wheel, installed with its test extra
+# into a new venv inside the root, under emulation (qemu-user-static; tools/test-aarch64).
+# AARCH64_TESTS=... narrows the run; make test-aarch64-quick runs the tests of every
+# method's working and failing calls (tests/method_cases.py), the run of CI.
+# The root is made from Debian's packages when missing (tools/debian-root: debootstrap,
+# the second stage under emulation) and kept in ROOTS, outside the tree. Needs root.
+AARCH64_ROOT := $(ROOTS)/debian13-arm64
+# the root's interpreter, Debian's pip (which installs into the new venv), and the peers;
+# the quick run needs no peer, and a root made for it alone is made faster
+AARCH64_PACKAGES ?= python3.13 python3-pip openssl php-cli php-mbstring
+AARCH64_DIST := build/aarch64/dist
+AARCH64_TESTS ?= tests
+AARCH64_QUICK := tests/test_methods.py tests/test_base64.py tests/test_ciphers.py tests/test_digests.py \
+	tests/test_hmac.py tests/test_php.py tests/test_rsa.py tests/test_tokens.py tests/test_binding.py
+
+aarch64-root:
+	tools/debian-root arm64 $(AARCH64_ROOT) $(AARCH64_PACKAGES)
+
+$(AARCH64_DIST)/.built: $(DEPS) $(SOURCES) tools/build-aarch64-wheel tools/aarch64-linux-gnu.cmake | aarch64-root
+	tools/build-aarch64-wheel $(PY) $(AARCH64_ROOT) $(AARCH64_DIST)
+	touch $@
+
+dist-aarch64: $(AARCH64_DIST)/.built
+
+test-aarch64: aarch64-root $(AARCH64_DIST)/.built
+	tools/test-aarch64 $(PY) $(AARCH64_ROOT) $(AARCH64_DIST)/*.whl $(AARCH64_TESTS)
+
+test-aarch64-quick:
+	$(MAKE) test-aarch64 AARCH64_TESTS="$(AARCH64_QUICK)" AARCH64_PACKAGES="python3.13 python3-pip"
+
+.PHONY: aarch64-root dist-aarch64 test-aarch64 test-aarch64-quick
 
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt
@@ -226,8 +262,7 @@ FUZZ_TARGETS ?= all
 # which apt-get may leave out as only recommended).
 fuzz-toolchain:
 	@command -v $(FUZZ_CXX) >/dev/null && test -f "$$($(FUZZ_CXX) -print-resource-dir)/share/asan_ignorelist.txt" || { \
-		apt-get update -q && apt-get install -y -q clang && \
-		apt-get install -y -q "libclang-rt-$$($(FUZZ_CXX) -dumpversion | cut -d. -f1)-dev"; }
+		tools/apt-install clang && tools/apt-install "libclang-rt-$$($(FUZZ_CXX) -dumpversion | cut -d. -f1)-dev"; }
 
 $(eval $(call venv,$(FUZZ_VENV),fuzz/requirements.txt))
 
