@@ -124,7 +124,8 @@ sanitizer-runtime:
 
 $(SAN_VENV)/.built: $(SAN_VENV)/.deps $(SOURCES) $(wildcard tools/sanitizer/*) | sanitizer-runtime
 	CXX=$(SAN_CXX) $(SAN_PY) -m pip install -q --no-build-isolation \
-		-C cmake.define.CRYPT_MAIN_EXTRA_FLAGS="$(SAN_FLAGS)" .
+		-C cmake.define.CRYPT_MAIN_EXTRA_FLAGS="$(SAN_FLAGS)" \
+		-C cmake.define.CRYPT_MAIN_TLS_DESCRIPTORS=OFF .
 	cp tools/sanitizer/crypt_main_leak_check.py tools/sanitizer/crypt_main_leak_check.pth \
 		"$$($(SAN_PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')"
 	touch $@
