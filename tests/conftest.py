@@ -108,8 +108,11 @@ def pytest_terminal_summary(terminalreporter):
         terminalreporter.write_line(left_out_when_sanitized())
     if FIGURES:
         terminalreporter.section("reliability figures: what the tests covered (counts, not failures)")
+        noted = set()  # each note once, after the first figure it explains
         for name, value in sorted(FIGURES.items()):
-            note = next((note for key, note in FIGURE_NOTES.items() if key in name), None)
+            key = next((key for key in FIGURE_NOTES if key in name), None)
+            note = key not in noted and FIGURE_NOTES.get(key)
+            noted.add(key)
             terminalreporter.write_line(f"{name}: {value}" + (f" ({note})" if note else ""))
 
 
