@@ -119,26 +119,37 @@ def pytest_terminal_summary(terminalreporter):
 # A long run says how far it is at most every PROGRESS_EVERY seconds, on a line of its own
 # between two tests ("... 523/1288 tests, 3 min 12 s"): logs that show only whole lines
 # (CI's) would otherwise show nothing while a slow file's results fill a line. A run that
-# ends sooner prints nothing more.
+# ends sooner prints nothing more. A long test says how far it is itself (the
+# allocation-failure sweeps), on the same clock: any progress line counts for both.
 PROGRESS_EVERY = 30
 
 
 class Progress:
+    said = time.monotonic()  # when the run last printed a progress line, of either kind
+
+    @classmethod
+    def due(cls, every):
+        """Whether `every` seconds have passed since the last progress line; if so, the
+        caller prints one now."""
+        now = time.monotonic()
+        if now - cls.said < every:
+            return False
+        Progress.said = now
+        return True
+
     def __init__(self, reporter):
         self.reporter = reporter
         self.total = self.done = 0
-        self.started = self.said = time.monotonic()
+        self.started = Progress.said = time.monotonic()
 
     def pytest_collection_finish(self, session):
         self.total = len(session.items)
-        self.started = self.said = time.monotonic()
+        self.started = Progress.said = time.monotonic()
 
     def pytest_runtest_logfinish(self):
         self.done += 1
-        now = time.monotonic()
-        if now - self.said >= PROGRESS_EVERY and self.done < self.total:
-            self.said = now
-            elapsed = int(now - self.started)
+        if self.done < self.total and Progress.due(PROGRESS_EVERY):
+            elapsed = int(Progress.said - self.started)
             writer = self.reporter._tw
             if writer.width_of_current_line:
                 writer.line()

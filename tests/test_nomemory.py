@@ -24,7 +24,7 @@ import pytest
 
 from failing_allocation import with_allocation_failing
 from method_cases import CASES, PRI, PUB
-from conftest import FIGURES, SANITIZED
+from conftest import FIGURES, SANITIZED, Progress
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import crash_diagnosis as diagnosis  # noqa: E402  (reads crashes' stacks, knows the interpreter's faults)
@@ -145,7 +145,7 @@ HERE = os.path.dirname(__file__)
 SWEPT = [c for c in CASES if c.swept and (c.kind == "ok" or not SANITIZED)]
 
 SANITIZER_REPORT = re.compile(r"ERROR: \w+Sanitizer|runtime error: ")
-PROGRESS_EVERY = 20  # seconds: a long sweep says how far it got at least this often
+PROGRESS_EVERY = 20  # seconds: a long sweep says how far it got at least this often (after any progress line)
 
 
 def run_sweep(command, progress):
@@ -183,15 +183,13 @@ def test_failing_allocations_in_a_call(case, capsys):
     # interpreter's own fault (see above).
     index = CASES.index(case)
     start, faults = 0, collections.Counter()
-    started = said = time.monotonic()
+    started = time.monotonic()
 
     def progress(last):
-        nonlocal said
-        if time.monotonic() - said >= PROGRESS_EVERY:
-            said = time.monotonic()
+        if Progress.due(PROGRESS_EVERY):
             with capsys.disabled():
                 print(f"\n[allocation failures] {case.id}: {last}, {faults.total()} faults recognised, "
-                      f"{said - started:.0f} s", flush=True)
+                      f"{Progress.said - started:.0f} s", flush=True)
 
     def command(start):
         return [sys.executable, "-c",
