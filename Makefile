@@ -23,6 +23,9 @@
 # when there is none.
 PYTHON ?= $(eval PYTHON := $$(shell tools/find-python 2>/dev/null))$(PYTHON)
 NO_PYTHON := no CPython 3.13 found (python3.13 on PATH, pyenv's versions, /usr/local/bin, /usr/bin): install one or run make with PYTHON=/path/to/python3.13
+# The Debian roots of make test-debian13, make test-debug and make test-aarch64, kept
+# outside the tree.
+ROOTS ?= $(HOME)/.cache/crypt_main/roots
 VENV := .venv
 PY := $(VENV)/bin/python
 DEPS := $(VENV)/.deps
@@ -36,6 +39,7 @@ all: build
 
 # $(call venv,DIR,REQUIREMENTS[,MORE]): the rules for a CPython 3.13 virtual environment in
 # DIR, and DIR/.deps once the packages of the requirements file (and MORE) are in it.
+# REQUIREMENTS: the file, then the files it takes in with -r (made again when any changes).
 # A DIR whose pyvenv.cfg names another version, or an interpreter that is gone (a venv made
 # with a wrong PYTHON= or by hand), is made again, with everything installed into it; read
 # from pyvenv.cfg when the Makefile is read, without starting a process. A PYTHON that is
@@ -59,11 +63,12 @@ $(1)/bin/python:
 
 $(1)/.deps: $(1)/bin/python $(2)
 	$(1)/bin/python -m pip install -q --upgrade pip
-	$(1)/bin/python -m pip install -q -r $(2) $(3)
+	$(1)/bin/python -m pip install -q -r $(firstword $(2)) $(3)
 	touch $$@
 endef
 
-$(eval $(call venv,$(VENV),requirements-dev.txt))
+DEV_REQUIREMENTS := requirements-dev.txt requirements-build.txt
+$(eval $(call venv,$(VENV),$(DEV_REQUIREMENTS)))
 
 remake-venv: ;
 
@@ -115,7 +120,7 @@ SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -
 # tests/peers starts (php, openssl) run without the sanitizer runtime.
 SAN_TESTS ?= $(TESTS)
 
-$(eval $(call venv,$(SAN_VENV),requirements-dev.txt))
+$(eval $(call venv,$(SAN_VENV),$(DEV_REQUIREMENTS)))
 
 sanitizer-runtime:
 	@command -v $(SAN_CXX) >/dev/null && test -f "$$($(SAN_CXX) -print-file-name=libasan.so)" && \
@@ -200,6 +205,10 @@ AARCH64_ROOT := $(ROOTS)/debian13-arm64
 # the quick run needs no peer, and a root made for it alone is made faster
 AARCH64_PACKAGES ?= python3.13 python3-pip openssl php-cli php-mbstring
 AARCH64_DIST := build/aarch64/dist
+# The build tools and auditwheel, in a venv of their own: CI makes the aarch64 wheel beside
+# the steps that make and use .venv.
+AARCH64_VENV := .venv-aarch64
+AARCH64_PY := $(AARCH64_VENV)/bin/python
 AARCH64_TESTS ?= tests
 AARCH64_QUICK := tests/test_methods.py tests/test_base64.py tests/test_ciphers.py tests/test_digests.py \
 	tests/test_hmac.py tests/test_php.py tests/test_rsa.py tests/test_tokens.py tests/test_binding.py
@@ -207,14 +216,16 @@ AARCH64_QUICK := tests/test_methods.py tests/test_base64.py tests/test_ciphers.p
 aarch64-root:
 	tools/debian-root arm64 $(AARCH64_ROOT) $(AARCH64_PACKAGES)
 
-$(AARCH64_DIST)/.built: $(DEPS) $(SOURCES) tools/build-aarch64-wheel tools/aarch64-linux-gnu.cmake | aarch64-root
-	tools/build-aarch64-wheel $(PY) $(AARCH64_ROOT) $(AARCH64_DIST)
+$(eval $(call venv,$(AARCH64_VENV),requirements-build.txt))
+
+$(AARCH64_DIST)/.built: $(AARCH64_VENV)/.deps $(SOURCES) tools/build-aarch64-wheel tools/aarch64-linux-gnu.cmake | aarch64-root
+	tools/build-aarch64-wheel $(AARCH64_PY) $(AARCH64_ROOT) $(AARCH64_DIST)
 	touch $@
 
 dist-aarch64: $(AARCH64_DIST)/.built
 
 test-aarch64: aarch64-root $(AARCH64_DIST)/.built
-	tools/test-aarch64 $(PY) $(AARCH64_ROOT) $(AARCH64_DIST)/*.whl $(AARCH64_TESTS)
+	tools/test-aarch64 $(AARCH64_PY) $(AARCH64_ROOT) $(AARCH64_DIST)/*.whl $(AARCH64_TESTS)
 
 test-aarch64-quick:
 	$(MAKE) test-aarch64 AARCH64_TESTS="$(AARCH64_QUICK)" AARCH64_PACKAGES="python3.13 python3-pip"
@@ -236,7 +247,7 @@ bench-check: build | valgrind-tool
 	$(PY) bench/check.py
 
 clean:
-	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) $(DOCS_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) $(DOCS_VENV) $(AARCH64_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
 
 # ---- fuzzing -------------------------------------------------------------------------
 # make fuzz: the run of record, each target (fuzz/fuzz_*.py) for FUZZ_RUNS executions or
@@ -294,7 +305,7 @@ COV_PY := $(COV_VENV)/bin/python
 COV_BUILD := build/coverage
 COV_TESTS ?= $(TESTS)
 
-$(eval $(call venv,$(COV_VENV),requirements-dev.txt,"gcovr>=7"))
+$(eval $(call venv,$(COV_VENV),$(DEV_REQUIREMENTS),"gcovr>=7"))
 
 $(COV_VENV)/.built: $(COV_VENV)/.deps $(SOURCES)
 	rm -rf $(COV_BUILD)
@@ -322,7 +333,6 @@ coverage: $(COV_VENV)/.built peers
 # outside the tree; the target installs in it what the suite needs. Each runs `make test`
 # in a fresh copy of the tree inside the root, into a venv of its own there, and they can
 # run side by side (make -j2 test-debian13 test-debug).
-ROOTS ?= $(HOME)/.cache/crypt_main/roots
 DEBIAN13 := $(ROOTS)/debian13-amd64
 # The peers that tools/install-peers would install, named here so that they come in one
 # go; Debian 13 has no OpenJDK 17, and its OpenJDK 21 does for the Java peer (17 or later).
