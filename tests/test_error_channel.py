@@ -7,6 +7,7 @@ import types
 
 import pytest
 
+import misbehaving
 from conftest import module_global, raises_at
 from crypt_main import m_crypt
 
@@ -165,6 +166,35 @@ def test_a_result_with_an_exception_set_becomes_system_error_at_the_call(method,
     assert str(error) == f"{testcapi.return_result_with_error!r} returned a result with an exception set"
     assert isinstance(error.__cause__, ValueError)
     assert m_crypt.md5_hmac("text", "key") == hmac.new(b"key", b"text", "md5").digest()
+
+
+def misbehaving_hashlib(update):
+    """hashlib stand-in whose md5 objects have `update` as an attribute of their own."""
+    return holding("md5", lambda: types.SimpleNamespace(update=update, hexdigest=lambda: "digest"))
+
+
+# The other ways a body reaches a callee: a method found on the value's type, a callee
+# held while the arguments are made, and the method's own last step (a rich comparison
+# whose C slot leaves an exception set: nothing checks it before the method returns).
+# (id, the call, module globals replaced, the callee named in the message, the line)
+CALL_PATHS = [
+    ("type-method", lambda c: m_crypt.md5(c.Value(), "lower"), lambda c: {}, lambda c: repr(c.Value.encode), 115),
+    ("held-callee", lambda c: m_crypt.md5("abc", "lower"), lambda c: {"hashlib": misbehaving_hashlib(c.update)},
+     lambda c: repr(c.update), 115),
+    ("end-of-method", lambda c: m_crypt.md5("abc", c.BrokenCompare()), lambda c: {},
+     lambda c: "crypt_main._Crypt.md5", 119),
+]
+
+
+@pytest.mark.parametrize("call, globals_, callee, line", [p[1:] for p in CALL_PATHS], ids=[p[0] for p in CALL_PATHS])
+def test_a_result_with_an_exception_set_is_caught_on_every_call_path(call, globals_, callee, line):
+    c = misbehaving.load()
+    with contextlib.ExitStack() as stack:
+        for name, value in globals_(c).items():
+            stack.enter_context(module_global(name, value))
+        error = raises_at(SystemError, lambda: call(c), ("md5", line))
+    assert str(error) == f"{callee(c)} returned a result with an exception set"
+    assert isinstance(error.__cause__, ValueError) and error.__cause__ is error.__context__
 
 
 def test_a_failure_without_an_exception_becomes_system_error():

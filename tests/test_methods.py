@@ -4,6 +4,7 @@ import builtins
 import inspect
 import pickle
 import pydoc
+import types
 
 import pytest
 
@@ -74,6 +75,12 @@ def test_function_code_signature_and_binding(name):
     assert code.co_varnames == tuple(parameters + local_names.split())
     assert (code.co_argcount, code.co_posonlyargcount, code.co_kwonlyargcount) == (len(parameters), 0, 0)
     assert code.co_firstlineno == DEFINED_AT[name]
+    # A function made from the code fails cleanly, as one made from the interpreter's own
+    # empty code objects does, at the definition line.
+    made = types.FunctionType(code, f.__globals__, name, f.__defaults__)
+    with pytest.raises(AssertionError) as info:
+        made(*parameters)
+    assert (info.traceback[-1].lineno + 1, info.traceback[-1].name) == (DEFINED_AT[name], name)
 
     n = len(parameters) - len(defaults or ())
     shown = parameters[:n] + [f"{p}={d!r}" for p, d in zip(parameters[n:], defaults or ())]

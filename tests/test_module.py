@@ -212,13 +212,17 @@ def test_a_method_that_outlived_a_failed_start_up_uses_its_own_globals():
         import crypt_main
         crypt_main.AES = None  # the new module's global, not the old method's
         print(aes_ecb.__globals__ is not crypt_main.__dict__, aes_ecb("x", "0123456789abcdef") == ciphertext)
-        try:
-            aes_ecb(1, "0123456789abcdef")
-        except AttributeError as e:
-            frame, line = list(traceback.walk_tb(e.__traceback__))[-1]
-            print(frame.f_code.co_name, line, frame.f_globals is aes_ecb.__globals__)
+        aes_ecb.__globals__[1] = "a key that is not text: every name is looked up afresh"
+        print(aes_ecb("x", "0123456789abcdef") == ciphertext)
+        crypt_main.AES = aes_ecb.__globals__["AES"]
+        for method in aes_ecb, crypt_main.m_crypt.aes_ecb:  # each failure's entry has its own globals
+            try:
+                method(1, "0123456789abcdef")
+            except AttributeError as e:
+                frame, line = list(traceback.walk_tb(e.__traceback__))[-1]
+                print(frame.f_code.co_name, line, frame.f_globals is method.__globals__)
     """).splitlines()
-    assert out == ["True True", "crypt_main._Crypt.aes_ecb 63 True"]
+    assert out == ["True True", "True", "crypt_main._Crypt.aes_ecb 63 True", "crypt_main._Crypt.aes_ecb 63 True"]
 
 
 # A first import that fails (jwt blocked, line 22), then a change to builtins.staticmethod,

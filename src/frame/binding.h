@@ -1,8 +1,7 @@
 // Binding the arguments of a call to a method's parameters.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "compat.h"
 
 namespace cm {
 

@@ -39,7 +39,7 @@ void Call::add_traceback(PyObject*& exception) noexcept { cm::add_traceback(exce
 PyObject* Call::leave(PyObject* result) noexcept {
     const char* method = method_ != nullptr ? method_ : "<init>";
     if (result != nullptr) {
-        if (running_thread->current_exception == nullptr) [[likely]] return result;
+        if (!exception_set(thread_state())) [[likely]] return result;
         Py_DECREF(result);
         PyObject* pending = PyErr_GetRaisedException();
         PyErr_Format(PyExc_SystemError, "crypt_main._Crypt.%s returned a result with an exception set", method);

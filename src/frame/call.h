@@ -37,13 +37,12 @@ public:
     // `method` is the method's name as its table row holds it; nullptr stands for the
     // module's own execution ("init crypt_main"). `globals` is the function's own
     // __globals__ (the module's dictionary), borrowed for the call.
-    Call(const char* method, int line, PyObject* globals) noexcept
-        : method_(method), line_(line), globals_(globals), outer_thread_(running_thread) {
-        running_thread = PyThreadState_GetUnchecked();
+    // A call that begins or ends may leave the thread under another thread state, or
+    // give it to another greenlet: the next check reads the thread state again.
+    Call(const char* method, int line, PyObject* globals) noexcept : method_(method), line_(line), globals_(globals) {
+        known_thread_state = nullptr;
     }
-    // A call inside this one (php's self._add_to_16, or a method called back from a
-    // callee, maybe under another thread state) finds the thread state at hand.
-    ~Call() { running_thread = outer_thread_; }
+    ~Call() { known_thread_state = nullptr; }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 
@@ -68,7 +67,6 @@ private:
     const char* method_;
     int line_;
     PyObject* globals_;
-    PyThreadState* outer_thread_;
     bool entry_added_ = false;
 };
 

@@ -43,6 +43,7 @@ namespace cm {
     NAME(dunder_spec, "__spec__")                                                \
     NAME(dunder_test, "__test__")                                                \
     NAME(initializing, "_initializing")                                          \
+    NAME(co_linetable, "co_linetable")                                           \
     /* attributes that the bodies read */                                       \
     NAME(ExpiredSignatureError, "ExpiredSignatureError")                         \
     NAME(MODE_CBC, "MODE_CBC")                                                   \

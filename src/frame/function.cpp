@@ -169,16 +169,24 @@ Ref docstring_of(const MethodDef& row, PyObject* defaults) {
     return Ref::steal(PyUnicode_FromFormat("_Crypt.%s(%U)", row.name, joined.get()));
 }
 
-// A code object that carries the signature for inspect: it is never executed.
+// A code object that carries the signature for inspect. Its bytecode and line table are
+// those of the interpreter's own empty code objects, which raise AssertionError when
+// run: a function made from it (types.FunctionType(f.__code__, ...)) fails cleanly,
+// where bytecode of nothing would have the interpreter run past its end.
 Ref introspection_code(const MethodDef& row, PyObject* name, PyObject* qualname) {
     Ref varnames = varnames_of(row);                               CHECK(varnames);
-    Ref file = Ref::steal(PyUnicode_FromString(source_file));      CHECK(file);
+    Ref empty = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(source_file, row.name, row.line)));
+    CHECK(empty);
+    Ref bytecode = Ref::steal(PyCode_GetCode(reinterpret_cast<PyCodeObject*>(empty.get())));  CHECK(bytecode);
+    Ref line_table = empty.attr(N.co_linetable);                   CHECK(line_table);
+    int stack_size = reinterpret_cast<PyCodeObject*>(empty.get())->co_stacksize;
+    PyObject* file = reinterpret_cast<PyCodeObject*>(empty.get())->co_filename;
     PyObject* empty_bytes = O.empty_bytes.get();
     PyObject* empty_tuple = O.empty_tuple.get();
     return Ref::steal(reinterpret_cast<PyObject*>(PyUnstable_Code_NewWithPosOnlyArgs(
-        row.params.count, 0, 0, static_cast<int>(PyTuple_GET_SIZE(varnames.get())), 0, CO_OPTIMIZED | CO_NEWLOCALS,
-        empty_bytes, empty_tuple, empty_tuple, varnames.get(), empty_tuple, empty_tuple, file.get(), name, qualname,
-        row.line, empty_bytes, empty_bytes)));
+        row.params.count, 0, 0, static_cast<int>(PyTuple_GET_SIZE(varnames.get())), stack_size,
+        CO_OPTIMIZED | CO_NEWLOCALS, bytecode.get(), empty_tuple, empty_tuple, varnames.get(), empty_tuple,
+        empty_tuple, file, name, qualname, row.line, line_table.get(), empty_bytes)));
 }
 
 int prepare(const MethodDef& row, Prepared& out) {

@@ -8,8 +8,7 @@
 // empty argument, does nothing and gives an empty handle.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "compat.h"
 
 #include <array>
 #include <concepts>

@@ -19,10 +19,19 @@
 
 namespace cm {
 
-// The state of the thread that runs a method (or the module's execution), read once
-// when the call starts (Call, call.h): the result check of every call that its body
-// makes looks there for a pending exception.
-inline constinit thread_local PyThreadState* running_thread = nullptr;
+// The thread state at hand, read for the result check of the calls that a body makes:
+// remembered between the steps of a body, and forgotten whenever a method's call
+// begins or ends (Call, call.h). Calls on one thread need not end in the order they
+// began (greenlets switch between suspended calls), and a callee may run a method under
+// another thread state: so no call uses a value that another call left, and the first
+// check after a call began or ended reads the thread state again.
+inline constinit thread_local PyThreadState* known_thread_state = nullptr;
+
+inline PyThreadState* thread_state() noexcept {
+    PyThreadState* state = known_thread_state;
+    if (state == nullptr) [[unlikely]] state = known_thread_state = PyThreadState_GetUnchecked();
+    return state;
+}
 
 // What the interpreter's call path checks of every result it gets back from a callee
 // (call.cpp): a failure without an exception becomes the SystemError "<callee>
@@ -47,7 +56,7 @@ inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, size_t na
     vectorcallfunc function = vectorcall_function(callable);
     if (function == nullptr) return PyObject_Vectorcall(callable, args, nargsf, kwnames);
     PyObject* result = function(callable, args, nargsf, kwnames);
-    if (result == nullptr || running_thread->current_exception != nullptr) [[unlikely]]
+    if (result == nullptr || exception_set(thread_state())) [[unlikely]]
         return checked_result(callable, result);
     return result;
 }

@@ -10,8 +10,7 @@
 // interpreter (`process.interpreter_id`), whose global lock guards all of it.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "compat.h"
 
 #include <cstdint>
 

@@ -1,8 +1,7 @@
 // Traceback entries in "crypt_main.py" for exceptions that leave the module.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "compat.h"
 
 namespace cm {
 
