@@ -1,7 +1,12 @@
 """Type stub of the crypt_main extension module."""
 
-from collections.abc import Buffer
+import sys
 from typing import Any, Final, Literal, overload
+
+if sys.version_info >= (3, 12):
+    from collections.abc import Buffer
+else:
+    from typing_extensions import Buffer
 
 import rsa as _rsa
 

@@ -170,14 +170,14 @@ int record_module(Startup& s) {
     return PyObject_SetAttrString(s.module, "__builtins__", process.builtins);
 }
 
-// A RuntimeWarning when the interpreter is not the 3.13 the module was built for.
+// A RuntimeWarning when the interpreter is not of the version the module was built for.
 int check_version(Startup&) {
     int major = (Py_Version >> 24) & 0xff;
     int minor = (Py_Version >> 16) & 0xff;
-    if (major == 3 && minor == 13) return 0;
+    if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) return 0;
     return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
-                            "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d", 3, 13,
-                            "crypt_main", "does not match", major, minor);
+                            "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
+                            PY_MAJOR_VERSION, PY_MINOR_VERSION, "crypt_main", "does not match", major, minor);
 }
 
 int make_names_and_texts(Startup&) { return make_constants(); }

@@ -157,7 +157,7 @@ def test_without_a_dictionary_watcher_globals_are_looked_up_every_time():
     out = run_python("""
         import _testcapi
         taken = []
-        while True:  # every watcher the interpreter has left
+        while hasattr(_testcapi, "add_dict_watcher"):  # every watcher left (3.11 has none at all)
             try:
                 taken.append(_testcapi.add_dict_watcher(0))
             except RuntimeError:

@@ -1,4 +1,7 @@
-// The C API as the module uses it: Python.h, and what it reads of a thread state.
+// The C API as the module uses it: Python.h, and for the older CPython versions that it
+// is built for, what they lack under the name it has since 3.13. Each shim stands in for
+// one function and names the versions it serves: dropping a version deletes its shims
+// and changes no caller.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -13,3 +16,86 @@ inline bool exception_set(PyThreadState* state) {
     return state->curexc_type != nullptr;
 #endif
 }
+
+#if PY_VERSION_HEX < 0x030D0000  // 3.11, 3.12
+
+inline PyThreadState* PyThreadState_GetUnchecked() { return _PyThreadState_UncheckedGet(); }
+
+// 1 with a new reference in *result, 0 when the key is missing, -1 on failure.
+inline int PyDict_GetItemRef(PyObject* dict, PyObject* key, PyObject** result) {
+    *result = Py_XNewRef(PyDict_GetItemWithError(dict, key));
+    return *result != nullptr ? 1 : PyErr_Occurred() ? -1 : 0;
+}
+
+// 1 with a new reference in *result, 0 when there is no such attribute (no
+// AttributeError left behind), -1 on any other failure: the same function, renamed.
+inline int PyObject_GetOptionalAttr(PyObject* obj, PyObject* name, PyObject** result) {
+    return _PyObject_LookupAttr(obj, name, result);
+}
+
+inline int PyObject_GetOptionalAttrString(PyObject* obj, const char* name, PyObject** result) {
+    PyObject* text = PyUnicode_FromString(name);
+    if (text == nullptr) return -1;
+    int found = _PyObject_LookupAttr(obj, text, result);
+    Py_DECREF(text);
+    return found;
+}
+
+// The module of that name in sys.modules (made when missing), as a new reference.
+inline PyObject* PyImport_AddModuleRef(const char* name) { return Py_XNewRef(PyImport_AddModule(name)); }
+
+#endif
+
+#if PY_VERSION_HEX < 0x030C0000  // 3.11
+
+#include <structmember.h>
+#define Py_T_PYSSIZET T_PYSSIZET
+#define Py_READONLY READONLY
+
+// The pending exception as one object (with its traceback), taken out of the thread state.
+inline PyObject* PyErr_GetRaisedException() {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (value != nullptr && traceback != nullptr) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+}
+
+// Sets `exception` (stolen; nullptr clears) as the pending exception.
+inline void PyErr_SetRaisedException(PyObject* exception) {
+    if (exception == nullptr) return PyErr_Restore(nullptr, nullptr, nullptr);
+    PyErr_Restore(Py_NewRef(Py_TYPE(exception)), exception, PyException_GetTraceback(exception));
+}
+
+#define PyUnstable_Code_NewWithPosOnlyArgs PyCode_NewWithPosOnlyArgs
+
+// A type's version tag is assigned when a look-up on the type is remembered.
+inline int PyUnstable_Type_AssignVersionTag(PyTypeObject* type) {
+    static PyObject* name = PyUnicode_InternFromString("__class__");
+    if (name == nullptr) {
+        PyErr_Clear();
+        return 0;
+    }
+    _PyType_Lookup(type, name);
+    return type->tp_version_tag != 0;
+}
+
+// No dictionary watchers: adding one fails, as it does when all are taken, and the
+// answers of look-ups in namespaces are not remembered (lookup.h).
+enum PyDict_WatchEvent {
+    PyDict_EVENT_ADDED,
+    PyDict_EVENT_MODIFIED,
+    PyDict_EVENT_DELETED,
+    PyDict_EVENT_CLONED,
+    PyDict_EVENT_CLEARED,
+    PyDict_EVENT_DEALLOCATED,
+};
+inline int PyDict_AddWatcher(int (*)(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*)) {
+    PyErr_SetString(PyExc_RuntimeError, "no dictionary watchers before CPython 3.12");
+    return -1;
+}
+inline int PyDict_Watch(int, PyObject*) { return -1; }
+
+#endif
