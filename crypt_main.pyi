@@ -82,9 +82,10 @@ class _Crypt:
 
     # HS256 JSON Web Tokens carrying `data` (any JSON value) in the claim "data";
     # exp_time=None gives a token without expiry, any other non-int is a TypeError.
+    # token_decrypt with issuer=None does not check the claim "iss" at all.
     @staticmethod
     def token(data: Any, key: str | bytes, exp_time: int | None = 86400, issuer: str = "Tarvex") -> str: ...
     @staticmethod
-    def token_decrypt(token: str | bytes, key: str | bytes, issuer: str = "Tarvex") -> Any: ...
+    def token_decrypt(token: str | bytes, key: str | bytes, issuer: str | None = "Tarvex") -> Any: ...
 
 m_crypt: Final[_Crypt]

@@ -55,7 +55,9 @@ def machine():
         compiler = "?"
     return {
         "machine": f"{cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}",
-        "python": f"{platform.python_implementation()} {platform.python_version()} ({sys.executable})",
+        # the interpreter's version and build, not its path: the file is published
+        "python": f"{platform.python_implementation()} {platform.python_version()}"
+                  f"{' (debug build)' if hasattr(sys, 'gettotalrefcount') else ''}",
         "packages": ", ".join(f"{k} {v}" for k, v in packages.items()),
         "compiler": compiler,
         "load before": load(),

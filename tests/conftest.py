@@ -84,9 +84,9 @@ FIGURES = collections.Counter()
 
 # What a figure means where its name alone could read as a fault of the module.
 FIGURE_NOTES = {
-    "faults recognised": "not failures: faults of the interpreter or of a package under a forced allocation"
-                         " failure, told by where they happened (tools/crash_diagnosis.py); one in the module"
-                         " fails its sweep",
+    "not crypt_main's": "counted, not failed: with an allocation made to fail, CPython itself and some packages"
+                        " crash in code of their own; the sweep tells such a crash from one of the module's by"
+                        " where it happened (tools/crash_diagnosis.py), and a crash in the module fails its test",
 }
 
 

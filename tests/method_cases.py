@@ -407,6 +407,7 @@ PHP_CASES = [
     ok("php_decrypt", base64.encodebytes(CT_PHP).decode(), PHP_KEY, IV16, True, expected=TEXT),
     also("php_decrypt", "key-int", AttributeError, b"", 5, IV16, at=[("php_decrypt", 143), FILLER], match="'int'"),
     also("php_decrypt", "key-long", ValueError, b"", "k" * 33, IV16, at=143, match="key length"),
+    also("php_decrypt", "key-not-gbk", UnicodeEncodeError, b"", "€", IV16, at=[("php_decrypt", 143), FILLER]),
     also("php_decrypt", "iv-none", AttributeError, b"", PHP_KEY, None, at=143, match="'NoneType'"),
     also("php_decrypt", "flag-raises", ArithmeticError, b"", PHP_KEY, IV16, BoolRaises(), at=144),
     also("php_decrypt", "base64-bytes", AttributeError, b"AAAA", PHP_KEY, IV16, True, at=145, match="'bytes'"),
@@ -548,7 +549,11 @@ RSA_CASES = [
     also("rsa_decrypt", "flag-raises", ArithmeticError, b"x", PRI, BoolRaises(), at=179),  # before the digits are read
     fails("rsa_decrypt", "bad-length", binascii.Error, "abc", PRI, True, at=179),
     also("rsa_decrypt", "not-hex", binascii.Error, "zz" * 64, PRI, True, at=179),
+    also("rsa_decrypt", "hex-not-ascii", ValueError, "é" * 128, PRI, True, at=179, match="ASCII"),
+    also("rsa_decrypt", "hex-int", TypeError, 12345, PRI, True, at=179, match="'int'"),
     fails("rsa_decrypt", "wrong-type", TypeError, CT_RSA.hex(), PRI, at=180),  # without hexs, raw bytes only
+    also("rsa_decrypt", "public-key", AttributeError, CT_RSA, PUB, at=180, match="'blinded_decrypt'"),
+    also("rsa_decrypt", "pem-text", AttributeError, CT_RSA, PRI.save_pkcs1().decode(), at=180, match="'n'"),
     fails("rsa_decrypt", "bad-encoding", UnicodeDecodeError, rsa_package.encrypt(b"\xff\xfe", PUB), PRI, at=180,
           count=300),
     fails("rsa_decrypt", "library-error", rsa_package.DecryptionError, CT_RSA[::-1], PRI, at=180, count=300),

@@ -1,5 +1,6 @@
-"""The fenced code blocks of README.md and of the documentation's pages (docs/), for the
-tests that run them as printed."""
+"""The fenced code blocks of README.md, of the other pages at the top of the source tree
+(CONTRIBUTING.md, SECURITY.md, CHANGELOG.md) and of the documentation's pages (docs/),
+for the tests that run them as printed."""
 
 import ast
 import dataclasses
@@ -9,12 +10,15 @@ import tokenize
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 README = ROOT / "README.md"
+# the other pages at the top of the tree; docs/ includes them in the site
+TOP_PAGES = [ROOT / name for name in ("CONTRIBUTING.md", "SECURITY.md", "CHANGELOG.md")]
 DOCS = ROOT / "docs"
 
 
 def pages():
-    """README.md and every Markdown page of docs/, the README first."""
-    return [README, *sorted(DOCS.rglob("*.md"))]
+    """README.md, the other pages at the top of the tree, and every Markdown page of
+    docs/, the README first."""
+    return [README, *TOP_PAGES, *sorted(DOCS.rglob("*.md"))]
 
 
 @dataclasses.dataclass

@@ -173,8 +173,8 @@ def run_sweep(command, progress):
 def recognised(fault, report):
     """Fails on a fault of the module's; otherwise the name it is counted under."""
     assert not fault.module, f"the module's fault: {fault}\n{report[-6000:]}"
-    kind = "interpreter" if fault.owner == "the interpreter" else "package"
-    return f"allocation failures: {kind} faults recognised ({fault})"
+    whose = "the interpreter's own crashes" if fault.owner == "the interpreter" else "a package's own crashes"
+    return f"allocation failures: {whose}, not crypt_main's ({fault})"
 
 
 @pytest.mark.parametrize("case", SWEPT, ids=lambda c: c.id)
@@ -188,7 +188,7 @@ def test_failing_allocations_in_a_call(case, capsys):
     def progress(last):
         if Progress.due(PROGRESS_EVERY):
             with capsys.disabled():
-                print(f"\n[allocation failures] {case.id}: {last}, {faults.total()} faults recognised, "
+                print(f"\n[allocation failures] {case.id}: {last}, {faults.total()} crashes not of the module, "
                       f"{Progress.said - started:.0f} s", flush=True)
 
     def command(start):
@@ -297,8 +297,9 @@ def sweep_import(start):
         # this interpreter is shown to crash in type() without the module, that crash is
         # recognised by its stack (CPython 3.13.0 has it).
         if diagnosis.is_the_type_fault(report) and interpreter_has_the_type_fault():
-            return k, False, ("allocation failures: interpreter faults recognised (segmentation fault in type(), "
-                              "dictresize while type_ready fills a new type's dictionary, shown without the module)")
+            return k, False, ("allocation failures: the interpreter's own crashes, not crypt_main's (segmentation"
+                              " fault in type(), dictresize while type_ready fills a new type's dictionary, shown"
+                              " without the module)")
         return k, False, recognised(diagnosis.diagnose(report + result.stderr), report)
     assert result.returncode == 0, result.stderr[-3000:]
     k, state = lines[-2].split()

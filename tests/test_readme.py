@@ -54,12 +54,13 @@ def test_a_wrong_or_unreached_value_is_caught():
 
 # ---- the error tables of the method pages ----------------------------------------------
 
-METHOD_PAGES = ["ciphers.md", "encodings.md", "rsa.md", "tokens.md"]
+# the family pages, and the contributors' page of the frame, which has the filler _add_to_16
+METHOD_PAGES = ["ciphers.md", "encodings.md", "rsa.md", "tokens.md", "frame.md"]
 
 
 def documented_errors(page):
     """[(method, exception, traceback entries)] for each row of the tables headed
-    "Exception | Line | When" (or "Method | Exception | Line | When") of a method page.
+    "Exception | When | Line" (or "Method | Exception | When | Line") of a method page.
     The method is the one of the heading above, or the row's first column; the entries
     are the method's line, then those of the "then `_add_to_16` 152" that may follow."""
     rows, methods, columns, fenced = [], [], None, False

@@ -58,6 +58,8 @@ def main() -> None:
     data = m_crypt.token_decrypt(token, SECRET)
     assert_type(data, Any)
     assert data == {"user": 7}
+    other = m_crypt.token("x", SECRET, issuer="another issuer")
+    assert m_crypt.token_decrypt(other, SECRET, None) == "x"  # None: "iss" is not checked
 
 
 if __name__ == "__main__":
