@@ -12,10 +12,11 @@
 # .venv with the build tools, the test tools and the module's dependencies; make test
 # (and make sanitize) also install the programs that the tests run (php-cli, php-mbstring,
 # openssl, gdb) with apt-get when they are missing and it runs as root.
-# make dist: builds the sdist and the wheel, repairs the wheel into a manylinux2014 one
-# (auditwheel), checks both with twine, and installs the wheel into a new venv. Every time
-# stamp in them is the last commit's (SOURCE_DATE_EPOCH), so that a rebuild of a commit
-# gives the same bytes.
+# make dist: builds the sdist and the wheel (in a git checkout, of the files that git
+# tracks: no stray file of the tree goes into them), repairs the wheel into a manylinux2014
+# one (auditwheel), checks both with twine, and installs the wheel into a new venv. Every
+# time stamp in them is the last commit's (SOURCE_DATE_EPOCH), so that a rebuild of a
+# commit gives the same bytes.
 # make docs: the documentation (docs/) into build/docs, every warning an error.
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found.
 
