@@ -18,13 +18,16 @@
 # time stamp in them is the last commit's (SOURCE_DATE_EPOCH), so that a rebuild of a
 # commit gives the same bytes.
 # make docs: the documentation (docs/) into build/docs, every warning an error.
-# PYTHON=/path/to/python3.13 overrides the interpreter that is found.
+# make test-X.Y, test-X.Y-debug: the whole suite on another CPython (see "Every CPython").
+# PYTHON=/path/to/python3.13 overrides the interpreter that is found; PYTHON_VERSION=3.12
+# makes the venvs with another version (make test-3.12 does that, into .venv-3.12).
 
 # Looked for once, when first needed (not at all when PYTHON is given); make says so once
 # when there is none.
-PYTHON ?= $(eval PYTHON := $$(shell tools/find-python 2>/dev/null))$(PYTHON)
-NO_PYTHON := no CPython 3.13 found (python3.13 on PATH, pyenv's versions, /usr/local/bin, /usr/bin): install one or run make with PYTHON=/path/to/python3.13
-# The Debian roots of make test-debian13, make test-debug and make test-aarch64, kept
+PYTHON_VERSION ?= 3.13
+PYTHON ?= $(eval PYTHON := $$(shell tools/find-python $(PYTHON_VERSION) 2>/dev/null))$(PYTHON)
+NO_PYTHON := no CPython $(PYTHON_VERSION) found (python$(PYTHON_VERSION) on PATH, pyenv's versions, /usr/local/bin, /usr/bin): install one or run make with PYTHON=/path/to/python$(PYTHON_VERSION)
+# The Debian roots of make test-X.Y-debug, make test-3.14 and make test-aarch64, kept
 # outside the tree.
 ROOTS ?= $(HOME)/.cache/crypt_main/roots
 VENV := .venv
@@ -38,27 +41,27 @@ SOURCES := $(shell find src -name '*.cpp' -o -name '*.h') CMakeLists.txt pyproje
 
 all: build
 
-# $(call venv,DIR,REQUIREMENTS[,MORE]): the rules for a CPython 3.13 virtual environment in
+# $(call venv,DIR,REQUIREMENTS[,MORE]): the rules for a CPython $(PYTHON_VERSION) virtual environment in
 # DIR, and DIR/.deps once the packages of the requirements file (and MORE) are in it.
 # REQUIREMENTS: the file, then the files it takes in with -r (made again when any changes).
 # A DIR whose pyvenv.cfg names another version, or an interpreter that is gone (a venv made
 # with a wrong PYTHON= or by hand), is made again, with everything installed into it; read
 # from pyvenv.cfg when the Makefile is read, without starting a process. A PYTHON that is
-# not CPython 3.13 is refused before a venv is made with it.
+# not CPython $(PYTHON_VERSION) is refused before a venv is made with it.
 define venv
 $(1)_CFG := $$(file <$(1)/pyvenv.cfg)
 $(1)_CFG_VERSION := $$(patsubst version=%,%,$$(filter version=%,$$(subst version = ,version=,$$($(1)_CFG))))
 $(1)_CFG_EXECUTABLE := $$(patsubst executable=%,%,$$(filter executable=%,$$(subst executable = ,executable=,$$($(1)_CFG))))
-$(1)_STALE := $$(if $$(wildcard $(1)/pyvenv.cfg),$$(if $$(filter 3.13.%,$$($(1)_CFG_VERSION)),$$(if \
+$(1)_STALE := $$(if $$(wildcard $(1)/pyvenv.cfg),$$(if $$(filter $(PYTHON_VERSION).%,$$($(1)_CFG_VERSION)),$$(if \
 	$$(and $$($(1)_CFG_EXECUTABLE),$$(if $$(wildcard $$($(1)_CFG_EXECUTABLE)),,gone)),the interpreter \
 	of $(1) ($$($(1)_CFG_EXECUTABLE)) is gone),$(1) was made with $$(if \
-	$$($(1)_CFG_VERSION),Python $$($(1)_CFG_VERSION),a Python of unknown version), not CPython 3.13))
+	$$($(1)_CFG_VERSION),Python $$($(1)_CFG_VERSION),a Python of unknown version), not CPython $(PYTHON_VERSION)))
 
 $(1)/bin/python $(1)/.deps: $$(if $$($(1)_STALE),remake-venv)
 
 $(1)/bin/python:
 	@test -n "$$(PYTHON)" || { echo "$$(NO_PYTHON)" >&2; exit 1; }
-	@tools/find-python --check "$$(PYTHON)"
+	@tools/find-python --check "$$(PYTHON)" $(PYTHON_VERSION)
 	$$(if $$($(1)_STALE),@echo "make: $$($(1)_STALE): making it again"; rm -rf $(1))
 	$$(PYTHON) -m venv $(1)
 
@@ -334,40 +337,57 @@ coverage: $(COV_VENV)/.built peers
 
 .PHONY: coverage
 
-# ---- Debian 13 -------------------------------------------------------------------------
-# make test-debian13: the whole suite on Debian 13's CPython 3.13 (release build), the
-# module built by GCC 14 with -Werror. make test-debug: the whole suite on its debug build
-# (python3.13d: assertions on the exception state and the reference counts at every API
-# call, sys.gettotalrefcount), the module built by clang 19 with -Werror. Not by GCC there:
-# Debian's /usr/include/python3.13d/Python.h is a link to python3.13's, and GCC looks for
-# its "pyconfig.h" beside the link's target, the release build's, so that the module
-# would be built without Py_DEBUG (the leak sweep's reference totals then move on every
-# row). Both run in one
-# Debian 13 root (tools/debian-root), made with debootstrap when missing and kept in ROOTS,
-# outside the tree; the target installs in it what the suite needs. Each runs `make test`
-# in a fresh copy of the tree inside the root, into a venv of its own there, and they can
-# run side by side (make -j2 test-debian13 test-debug).
-DEBIAN13 := $(ROOTS)/debian13-amd64
-# The peers that tools/install-peers would install, named here so that they come in one
-# go; Debian 13 has no OpenJDK 17, and its OpenJDK 21 does for the Java peer (17 or later).
-DEBIAN13_PACKAGES := make python3.13 python3.13-dev python3.13-venv python3.13-dbg g++ clang \
-	php-cli php-mbstring openssl gdb openjdk-21-jdk-headless golang-go golang-github-golang-jwt-jwt-dev \
+# ---- Every CPython ---------------------------------------------------------------------
+# make test-3.11, test-3.12, test-3.13: the whole suite on the host's CPython of that
+# version (pyenv's builds, found by tools/find-python), each in a venv of its own
+# (.venv-3.11, .venv-3.12; 3.13's is .venv, as for make test).
+# make test-3.13-debian, test-3.14, test-3.15: the whole suite on Debian's release build,
+# the module built by Debian's GCC with -Werror; make test-3.13-debug, test-3.14-debug,
+# test-3.15-debug: on Debian's debug build (python3.Yd: assertions on the exception state
+# and the reference counts at every API call, sys.gettotalrefcount), the module built by
+# Debian's clang with -Werror. Not by GCC there: Debian's /usr/include/python3.Yd/Python.h
+# is a link to the release build's, and GCC looks for its "pyconfig.h" beside the link's
+# target, so that the module would be built without Py_DEBUG (the leak sweep's reference
+# totals then move on every row). 3.13 comes from Debian 13 (trixie), 3.14 and 3.15 from
+# Debian unstable, each in its root (tools/debian-root), made with debootstrap when
+# missing and kept in ROOTS, outside the tree; the targets install in it what the suite
+# needs (the peers that tools/install-peers would install, named here so that they come in
+# one go). Each runs `make test` in a fresh copy of the tree inside the root, into a venv
+# of its own there, and they can run side by side (make -j2 test-3.14 test-3.14-debug).
+HOST_VERSIONS := 3.11 3.12 3.13
+PEER_PACKAGES := php-cli php-mbstring openssl gdb golang-go golang-github-golang-jwt-jwt-dev \
 	golang-golang-x-text-dev nodejs
+# suite, the interpreters' packages, the Java peer's (17 or later: Debian 13 has 21)
+ROOT_trixie := trixie python3.13 python3.13-dev python3.13-venv python3.13-dbg openjdk-21-jdk-headless
+ROOT_unstable := unstable $(foreach v,3.14 3.15,python$(v) python$(v)-dev python$(v)-venv python$(v)-dbg) \
+	openjdk-25-jdk-headless valgrind
 
-debian13-root:
-	tools/debian-root amd64 $(DEBIAN13) $(DEBIAN13_PACKAGES)
+$(addprefix test-,$(HOST_VERSIONS)): test-%:
+	$(MAKE) test PYTHON_VERSION=$* VENV=$(if $(filter 3.13,$*),$(VENV),.venv-$*)
 
-# $(call in_debian13,NAME,INTERPRETER,COMPILER): make test in a copy of the tree at /work/NAME
-define in_debian13
-	tools/copy-tree $(DEBIAN13)/work/$(1)
-	tools/debian-root amd64 $(DEBIAN13) -- env CXX=$(3) make -C /work/$(1) test \
-		PYTHON=$(2) VENV=/opt/venv-$(1) BUILD_FLAGS=-Werror TESTS="$(TESTS)" PYTEST_ARGS="$(PYTEST_ARGS)"
+trixie-root unstable-root: %-root:
+	tools/debian-root --suite $(firstword $(ROOT_$*)) amd64 $(ROOTS)/$*-amd64 \
+		make g++ clang $(wordlist 2,99,$(ROOT_$*)) $(PEER_PACKAGES)
+
+# $(call in_root,SUITE,VERSION,BUILD,INTERPRETER,COMPILER): make test in a copy of the tree
+# at /work/VERSION-BUILD inside the root of SUITE
+define in_root
+	tools/copy-tree $(ROOTS)/$(1)-amd64/work/$(2)-$(3)
+	tools/debian-root --suite $(1) amd64 $(ROOTS)/$(1)-amd64 -- env CXX=$(5) make -C /work/$(2)-$(3) test \
+		PYTHON=$(4) PYTHON_VERSION=$(2) VENV=/opt/venv-$(2)-$(3) BUILD_FLAGS=-Werror TESTS="$(TESTS)" \
+		PYTEST_ARGS="$(PYTEST_ARGS)"
 endef
 
-test-debian13: debian13-root
-	$(call in_debian13,release,/usr/bin/python3.13,g++)
+# $(call debian_tests,VERSION,SUITE,RELEASE TARGET): the targets of Debian's VERSION
+define debian_tests
+$(3): $(2)-root
+	$$(call in_root,$(2),$(1),release,/usr/bin/python$(1),g++)
+test-$(1)-debug: $(2)-root
+	$$(call in_root,$(2),$(1),debug,/usr/bin/python$(1)d,clang++)
+.PHONY: $(3) test-$(1)-debug
+endef
+$(eval $(call debian_tests,3.13,trixie,test-3.13-debian))
+$(eval $(call debian_tests,3.14,unstable,test-3.14))
+$(eval $(call debian_tests,3.15,unstable,test-3.15))
 
-test-debug: debian13-root
-	$(call in_debian13,debug,/usr/bin/python3.13d,clang++)
-
-.PHONY: debian13-root test-debian13 test-debug
+.PHONY: $(addprefix test-,$(HOST_VERSIONS)) trixie-root unstable-root
