@@ -65,6 +65,10 @@ def frozen_heap():
     gc.unfreeze()
 
 
+# (3.15 deprecates the older name; 3.11 and 3.12 have only that)
+clear_type_cache = getattr(sys, "_clear_internal_caches", None) or sys._clear_type_cache
+
+
 def total_refs_delta(call):
     """How much sys.gettotalrefcount() moves over `call()`. As CPython's reference-leak
     runs do, the garbage is collected and the interpreter's type attribute cache emptied
@@ -72,11 +76,11 @@ def total_refs_delta(call):
     names it holds change with what ran last (the token rows' totals moved by up to a
     few dozen references from run to run while it was kept)."""
     gc.collect()
-    sys._clear_type_cache()
+    clear_type_cache()
     before = TOTAL_REFS()
     call()
     gc.collect()
-    sys._clear_type_cache()
+    clear_type_cache()
     return TOTAL_REFS() - before
 
 
