@@ -119,14 +119,17 @@ SAN_VENV := .venv-asan
 SAN_PY := $(SAN_VENV)/bin/python
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1
 # PyCryptodome loads its C parts with RTLD_DEEPBIND through cffi, which ASan refuses.
-# greenlet's copies of C stacks are not reported (tools/asan.supp).
+# greenlet's copies of C stacks are not reported (tools/asan.supp). To learn that a report
+# is one of those, ASan takes the stack trace of the copy; by frame pointers
+# (fast_unwind_on_fatal), as the slow unwinder would walk the very stack that greenlet is
+# rewriting at that moment, and crash.
 # The C++ runtime is preloaded too, so that ASan finds the real __cxa_throw for the
 # module's exceptions.
 SAN_ENV = LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -print-file-name=libstdc++.so)" \
 	PYTHONMALLOC=malloc \
 	PYCRYPTODOME_DISABLE_DEEPBIND=1 \
 	CRYPT_MAIN_SANITIZED=1 \
-	ASAN_OPTIONS=detect_leaks=1:leak_check_at_exit=0:suppressions=$(CURDIR)/tools/asan.supp \
+	ASAN_OPTIONS=detect_leaks=1:leak_check_at_exit=0:suppressions=$(CURDIR)/tools/asan.supp:fast_unwind_on_fatal=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # LeakSanitizer looks for leaks when a Python process is done but its interpreter is still
