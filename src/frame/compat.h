@@ -17,6 +17,16 @@ inline bool exception_set(PyThreadState* state) {
 #endif
 }
 
+// The interpreter's own look-up for obj.name(...) (what PyObject_VectorcallMethod
+// does first): 1 with the function in *method when name is a method of obj's type that
+// obj does not shadow (obj goes first in the call; no bound method is made), 0 with
+// the attribute in *method otherwise, 0 with nullptr and an exception on failure.
+// Declared in the public headers up to 3.12, in the internal ones since 3.13; exported
+// by every version from 3.11 to 3.15.
+#if PY_VERSION_HEX >= 0x030D0000
+extern "C" PyAPI_FUNC(int) _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+#endif
+
 #if PY_VERSION_HEX < 0x030D0000  // 3.11, 3.12
 
 inline PyThreadState* PyThreadState_GetUnchecked() { return _PyThreadState_UncheckedGet(); }
