@@ -75,7 +75,8 @@ inline bool present(PyObject* self, PyObject* const* args, size_t n) noexcept {
     return true;
 }
 
-// text.encode("utf-8") for an exact str, data.decode() for exact bytes: what the
+// text.encode(), text.encode("utf-8") and text.encode(encoding="utf-8") for an exact
+// str, data.decode() for exact bytes: what the
 // methods do with these arguments (the built-in types' methods cannot be replaced),
 // called without their argument parsing and the look-up of the codec by name, inside
 // the recursion accounting that a call of the method does.
@@ -89,8 +90,10 @@ inline PyObject* utf_8_codec(PyObject* self, bool encode) noexcept {
 
 // stack[1] is self, stack[2..] the arguments; stack[0] is free for the callee.
 CM_INLINE Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObject* kwnames) {
-    if (nargs == 2 && kwnames == nullptr && name == N.encode.get() && stack[2] == S.utf_8.get() &&
-        PyUnicode_CheckExact(stack[1]))
+    // nargs counts self and the positional arguments; keyword values follow them
+    if (name == N.encode.get() && PyUnicode_CheckExact(stack[1]) &&
+        (kwnames == nullptr ? nargs == 1 || (nargs == 2 && stack[2] == S.utf_8.get())
+                            : nargs == 1 && kwnames == T.kw_encoding.get() && stack[2] == S.utf_8.get()))
         return Ref::steal(utf_8_codec(stack[1], true));
     if (nargs == 1 && kwnames == nullptr && name == N.decode.get() && PyBytes_CheckExact(stack[1]))
         return Ref::steal(utf_8_codec(stack[1], false));
@@ -102,7 +105,13 @@ CM_INLINE Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObje
         Ref held = Ref::borrow(function);  // the call may take it out of the module
         return Ref::steal(vectorcall(function, stack + 2, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
-    return Ref::steal(PyObject_VectorcallMethod(name, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    // What PyObject_VectorcallMethod does, with the call of the fast path above.
+    PyObject* function = nullptr;
+    bool unbound = _PyObject_GetMethod(stack[1], name, &function) == 1;
+    if (function == nullptr) return {};
+    Ref held = Ref::steal(function);
+    PyObject** first = unbound ? stack + 1 : stack + 2;
+    return Ref::steal(vectorcall(function, first, (unbound ? nargs : nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
 // Two exact str are equal when their characters are: nothing else can answer.
