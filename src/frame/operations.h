@@ -105,13 +105,7 @@ CM_INLINE Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObje
         Ref held = Ref::borrow(function);  // the call may take it out of the module
         return Ref::steal(vectorcall(function, stack + 2, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
     }
-    // What PyObject_VectorcallMethod does, with the call of the fast path above.
-    PyObject* function = nullptr;
-    bool unbound = _PyObject_GetMethod(stack[1], name, &function) == 1;
-    if (function == nullptr) return {};
-    Ref held = Ref::steal(function);
-    PyObject** first = unbound ? stack + 1 : stack + 2;
-    return Ref::steal(vectorcall(function, first, (unbound ? nargs : nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    return Ref::steal(PyObject_VectorcallMethod(name, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
 // Two exact str are equal when their characters are: nothing else can answer.
