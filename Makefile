@@ -396,8 +396,8 @@ $(eval $(call debian_tests,3.15,unstable,test-3.15))
 # counts under callgrind) on CPython X.Y: the host's 3.11, 3.12 and 3.13 in the venvs of
 # make test-X.Y, Debian unstable's release builds of 3.14 and 3.15 in a copy of the tree
 # at /work/X.Y-bench inside the root (its own venv; Debian's GCC). bench-instr-X.Y prints
-# the figures without writing bench/results.md (the table per version there is written by
-# hand from them: docs/benchmarks.md).
+# the figures without writing bench/results.md (the tables per version of
+# docs/benchmarks.md are made from them).
 $(addprefix bench-check-,$(HOST_VERSIONS)) $(addprefix bench-instr-,$(HOST_VERSIONS)): bench-%:
 	$(MAKE) $(if $(filter check-%,$*),bench-check,bench-instr BENCH_WRITE=) \
 		PYTHON_VERSION=$(lastword $(subst -, ,$*)) VENV=$(if $(filter %-3.13,$*),$(VENV),.venv-$(lastword $(subst -, ,$*)))

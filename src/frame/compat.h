@@ -100,5 +100,4 @@ inline int PyUnstable_Type_AssignVersionTag(PyTypeObject* type) {
 #define CM_DICT_VERSION_TAGS 1
 inline uint64_t dict_version_tag(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
 
-
 #endif

@@ -76,10 +76,10 @@ inline bool present(PyObject* self, PyObject* const* args, size_t n) noexcept {
 }
 
 // text.encode(), text.encode("utf-8") and text.encode(encoding="utf-8") for an exact
-// str, data.decode() for exact bytes: what the
-// methods do with these arguments (the built-in types' methods cannot be replaced),
-// called without their argument parsing and the look-up of the codec by name, inside
-// the recursion accounting that a call of the method does.
+// str, data.decode() for exact bytes: what the methods do with these arguments (the
+// built-in types' methods cannot be replaced), called without their argument parsing
+// and the look-up of the codec by name, inside the recursion accounting that a call of
+// the method does.
 inline PyObject* utf_8_codec(PyObject* self, bool encode) noexcept {
     if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
     PyObject* result = encode ? PyUnicode_AsUTF8String(self)
