@@ -260,8 +260,10 @@ $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 bench: build $(BENCH_DEPS)
 	$(PY) bench/run.py --write bench/results.md $(BENCH_ARGS)
 
+# BENCH_WRITE=: print the figures without writing them into bench/results.md
+BENCH_WRITE ?= --write bench/results.md
 bench-instr: build | valgrind-tool
-	$(PY) bench/instr.py --write bench/results.md $(BENCH_ARGS)
+	$(PY) bench/instr.py $(BENCH_WRITE) $(BENCH_ARGS)
 
 bench-check: build | valgrind-tool
 	$(PY) bench/check.py
@@ -372,13 +374,13 @@ trixie-root unstable-root: %-root:
 	tools/debian-root --suite $(firstword $(ROOT_$*)) amd64 $(ROOTS)/$*-amd64 \
 		make g++ clang $(wordlist 2,99,$(ROOT_$*)) $(PEER_PACKAGES)
 
-# $(call in_root,SUITE,VERSION,BUILD,INTERPRETER,COMPILER): make test in a copy of the tree
-# at /work/VERSION-BUILD inside the root of SUITE
+# $(call in_root,SUITE,VERSION,BUILD,INTERPRETER,COMPILER[,TARGET]): make test (or TARGET) in
+# a copy of the tree at /work/VERSION-BUILD inside the root of SUITE
 define in_root
 	tools/copy-tree $(ROOTS)/$(1)-amd64/work/$(2)-$(3)
-	tools/debian-root --suite $(1) amd64 $(ROOTS)/$(1)-amd64 -- env CXX=$(5) make -C /work/$(2)-$(3) test \
+	tools/debian-root --suite $(1) amd64 $(ROOTS)/$(1)-amd64 -- env CXX=$(5) make -C /work/$(2)-$(3) $(or $(6),test) \
 		PYTHON=$(4) PYTHON_VERSION=$(2) VENV=/opt/venv-$(2)-$(3) BUILD_FLAGS=-Werror TESTS="$(TESTS)" \
-		PYTEST_ARGS="$(PYTEST_ARGS)"
+		PYTEST_ARGS="$(PYTEST_ARGS)" BENCH_ARGS="$(BENCH_ARGS)"
 endef
 
 # $(call debian_tests,VERSION,SUITE,RELEASE TARGET): the targets of Debian's VERSION
@@ -393,4 +395,17 @@ $(eval $(call debian_tests,3.13,trixie,test-3.13-debian))
 $(eval $(call debian_tests,3.14,unstable,test-3.14))
 $(eval $(call debian_tests,3.15,unstable,test-3.15))
 
-.PHONY: $(addprefix test-,$(HOST_VERSIONS)) trixie-root unstable-root
+# make bench-check-X.Y, bench-instr-X.Y: make bench-check and make bench-instr (instruction
+# counts under callgrind) on CPython X.Y: the host's 3.11, 3.12 and 3.13 in the venvs of
+# make test-X.Y, Debian unstable's release builds of 3.14 and 3.15 in a copy of the tree
+# at /work/X.Y-bench inside the root (its own venv; Debian's GCC). bench-instr-X.Y prints
+# the figures without writing bench/results.md (the tables per version of
+# docs/benchmarks.md are made from them).
+$(addprefix bench-check-,$(HOST_VERSIONS)) $(addprefix bench-instr-,$(HOST_VERSIONS)): bench-%:
+	$(MAKE) $(if $(filter check-%,$*),bench-check,bench-instr BENCH_WRITE=) \
+		PYTHON_VERSION=$(lastword $(subst -, ,$*)) VENV=$(if $(filter %-3.13,$*),$(VENV),.venv-$(lastword $(subst -, ,$*)))
+$(foreach v,3.14 3.15,$(eval bench-check-$(v) bench-instr-$(v): bench-%-$(v): unstable-root ; \
+	$$(call in_root,unstable,$(v),bench,/usr/bin/python$(v),g++,$$(if $$(filter instr,$$*),bench-instr BENCH_WRITE=,bench-check))))
+
+.PHONY: $(addprefix test-,$(HOST_VERSIONS)) trixie-root unstable-root \
+	$(foreach v,$(HOST_VERSIONS) 3.14 3.15,bench-check-$(v) bench-instr-$(v))

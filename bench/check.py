@@ -4,11 +4,13 @@ pure-Python class. Fails when a ratio goes above its limit.
 
     python bench/check.py [--calls N]
 
-The limits: a failing call costs no more than in Python (a binding failure 10 % more,
-for the traceback entry at the definition line that Python's own binding failure does
-not carry); a working call keeps the ratio it had when its limit was set, within 2 %;
-a call right after an unrelated global was rebound costs at most 1.2 times an
-undisturbed one. Ratios are compared as they are reported, to two decimals.
+The limits: no call costs more than in Python (a binding failure 10 % more, for the
+traceback entry at the definition line that Python's own binding failure does not
+carry); a working call that costs less keeps the ratio it had when its limit was set,
+within 2 %; a call right after an unrelated global was rebound costs at most 1.2 times
+an undisturbed one. Ratios are compared as they are reported, to two decimals. The
+limits hold on every CPython from 3.11 to 3.15, except where VERSION_LIMITS says
+otherwise for one version (its figures differ).
 """
 
 import argparse
@@ -22,10 +24,11 @@ import instr  # noqa: E402
 
 # operation -> highest module/pure ratio in instructions
 LIMITS = {
-    "md5 (short)": 0.93,
-    "md5 (short, keywords)": 0.91,
-    "base64 (short)": 1.01,
-    "aes_ecb (short)": 1.03,
+    "md5 (short)": 0.87,
+    "md5 (short, keywords)": 0.85,
+    "base64 (short)": 1.0,
+    "aes_ecb (short)": 1.0,
+    "aes_ecb_decrypt (short)": 1.0,
     "md5 (fails: binding)": 1.1,
     "md5 (fails: body step)": 1.0,
     "base64_decrypt (fails: package error)": 1.0,
@@ -33,6 +36,10 @@ LIMITS = {
     "aes_ecb_decrypt (fails: padding)": 1.0,
     "token_decrypt (fails: token expiry)": 1.0,
     "token_decrypt (fails: token rejection)": 1.0,
+}
+# (major, minor) -> the limits of LIMITS that differ on that CPython
+VERSION_LIMITS = {
+    (3, 15): {"md5 (short)": 0.85, "md5 (short, keywords)": 0.84},  # 0.83 and 0.82 when set
 }
 # operation -> highest cost of the call after a rebinding, over an undisturbed call
 NEXT_CALL_LIMITS = {
@@ -45,12 +52,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--calls", type=int, default=500)
     args = parser.parse_args()
-    names = [*LIMITS, *NEXT_CALL_LIMITS]
+    limits = {**LIMITS, **VERSION_LIMITS.get(sys.version_info[:2], {})}
+    names = [*limits, *NEXT_CALL_LIMITS]
     pattern = "^(" + "|".join(re.escape(n) for n in names) + "|rebinding alone: .*)$"
     rows, _ = instr.count(pattern, args.calls)
     failed = []
+    print(f"CPython {sys.version.split()[0]}")
     print(f"{'operation':48} {'module':>9} {'pure':>9} {'ratio':>6} {'limit':>6}")
-    for name, limit in LIMITS.items():
+    for name, limit in limits.items():
         figures = rows.get(name, {})
         if not figures.get("module") or not figures.get("pure"):
             failed.append(f"{name}: not measured")

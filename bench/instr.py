@@ -8,7 +8,8 @@ again under `valgrind --tool=callgrind`. There each measured loop is warmed up f
 (so the interpreter has specialised its instructions), then the counters are zeroed,
 the loop runs N calls, and the counts are dumped under the loop's label. An empty loop
 measured the same way is subtracted, so a figure is the cost of one call alone.
-The dumps stay in bench/.build/callgrind/ for callgrind_annotate.
+The dumps stay in bench/.build/callgrind-X.Y/ (X.Y the interpreter's version, so that runs
+on several versions can go side by side) for callgrind_annotate.
 """
 
 import argparse
@@ -22,7 +23,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.join(HERE, ".build")
-OUT = os.path.join(BUILD, "callgrind")
+OUT = os.path.join(BUILD, "callgrind-{}.{}".format(*sys.version_info[:2]))
 MARKS_SOURCE = os.path.join(HERE, "callgrind_marks.c")
 MARKS = os.path.join(BUILD, "callgrind_marks.so")
 VARIANTS = ("module", "pure", "inline")

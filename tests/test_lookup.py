@@ -158,3 +158,36 @@ def test_a_method_that_takes_itself_off_its_type_while_running():
 
     assert m_crypt.sha256(Vanishing("abc"), None) == sha256(b"once")
     assert m_crypt.sha256(Vanishing("abc"), None) == sha256(b"abc")
+
+
+class OwnEncode(str):
+    def encode(self, *args, **kwargs):
+        return b"k" * 16
+
+
+class OwnDecode(bytes):
+    def decode(self, *args, **kwargs):
+        return "own decode"
+
+
+KEY16 = "0123456789abcdef"
+
+
+def test_the_utf_8_short_cut_leaves_subclasses_their_own_codec_methods():
+    # encode("utf-8"), encode(encoding="utf-8"), encode(), then decode()
+    assert m_crypt.aes_ecb("x", OwnEncode("ignored")) == m_crypt.aes_ecb("x", "k" * 16)
+    assert m_crypt.md5(OwnEncode("abc"), None) == hashlib.md5(b"k" * 16).hexdigest()
+    assert m_crypt.base64(OwnEncode("abc")) == m_crypt.base64("k" * 16)
+    with module_global("unpad", lambda text, size: OwnDecode(b"x")):
+        assert m_crypt.aes_ecb_decrypt(m_crypt.aes_ecb("x", KEY16), KEY16) == "own decode"
+
+
+@pytest.mark.parametrize("data", [b"\xff", b"ok\xc3", b"\xed\xa0\x80"])
+def test_the_utf_8_short_cut_fails_as_bytes_decode_does(data):
+    ciphertext = m_crypt.aes_ecb("x", KEY16)
+    with module_global("unpad", lambda text, size: data):
+        error = raises_at(UnicodeDecodeError, lambda: m_crypt.aes_ecb_decrypt(ciphertext, KEY16),
+                          ("aes_ecb_decrypt", 70))
+    with pytest.raises(UnicodeDecodeError) as expected:
+        data.decode()
+    assert (str(error), error.args) == (str(expected.value), expected.value.args)

@@ -18,7 +18,7 @@ Ref new_cryptor(Call& c, Obj cipher, Obj mode, const Ref& key, const Ref& iv) {
 }
 
 Ref encrypt_padded(Call& c, Obj cipher, const Ref& cryptor, const Ref& value) {
-    Ref encrypt = cryptor.attr(N.encrypt);                 CHECK(encrypt);
+    Callee encrypt = cryptor.method_attr(N.encrypt);       CHECK(encrypt);
     Ref pad = c.global(N.pad);                             CHECK(pad);
     Ref plain = value.method(N.encode, S.utf_8);           CHECK(plain);
     Ref block_size = c.global(cipher).attr(N.block_size);  CHECK(block_size);

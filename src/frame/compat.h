@@ -17,6 +17,16 @@ inline bool exception_set(PyThreadState* state) {
 #endif
 }
 
+// The interpreter's own look-up for obj.name(...) (what PyObject_VectorcallMethod
+// does first): 1 with the function in *method when name is a method of obj's type that
+// obj does not shadow (obj goes first in the call; no bound method is made), 0 with
+// the attribute in *method otherwise, 0 with nullptr and an exception on failure.
+// Declared in the public headers up to 3.12, in the internal ones since 3.13; exported
+// by every version from 3.11 to 3.15.
+#if PY_VERSION_HEX >= 0x030D0000
+extern "C" PyAPI_FUNC(int) _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+#endif
+
 #if PY_VERSION_HEX < 0x030D0000  // 3.11, 3.12
 
 inline PyThreadState* PyThreadState_GetUnchecked() { return _PyThreadState_UncheckedGet(); }
@@ -82,20 +92,12 @@ inline int PyUnstable_Type_AssignVersionTag(PyTypeObject* type) {
     return type->tp_version_tag != 0;
 }
 
-// No dictionary watchers: adding one fails, as it does when all are taken, and the
-// answers of look-ups in namespaces are not remembered (lookup.h).
-enum PyDict_WatchEvent {
-    PyDict_EVENT_ADDED,
-    PyDict_EVENT_MODIFIED,
-    PyDict_EVENT_DELETED,
-    PyDict_EVENT_CLONED,
-    PyDict_EVENT_CLEARED,
-    PyDict_EVENT_DEALLOCATED,
-};
-inline int PyDict_AddWatcher(int (*)(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*)) {
-    PyErr_SetString(PyExc_RuntimeError, "no dictionary watchers before CPython 3.12");
-    return -1;
-}
-inline int PyDict_Watch(int, PyObject*) { return -1; }
+// No dictionary watchers (3.12 added them), but every dictionary still carries the
+// version tag of PEP 509 (deprecated in 3.12): a new tag, from one process-wide counter
+// that never goes back, for every new dictionary and every change of one. The remembered
+// look-ups in namespaces compare it on every hit, where 3.12 and later are told of each
+// change by a dictionary watcher (lookup.h).
+#define CM_DICT_VERSION_TAGS 1
+inline uint64_t dict_version_tag(PyObject* dict) { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
 
 #endif

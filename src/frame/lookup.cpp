@@ -28,6 +28,19 @@ constexpr uint64_t reads_per_change = 4;    // fewer reads per change: stop reme
 constexpr uint64_t judged_reads = 64;
 constexpr uint64_t quiet_reads_per_change = 16;  // this many reads per change: remember again
 
+// A change of the namespace: its remembered answers no longer hold, and a namespace
+// that changes about as often as it is read stops being remembered.
+void count_change(Namespace& ns) {
+    ns.changes++;
+    if (ns.version == 0) return;
+    ns.version = new_version();
+    if (ns.changes >= judged_changes) {
+        if (ns.reads < reads_per_change * ns.changes) ns.version = 0;  // stop remembering
+        ns.reads = ns.changes = 0;
+    }
+}
+
+#ifndef CM_DICT_VERSION_TAGS
 // Called by the interpreter for every change of a watched dictionary.
 int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*) {
     Namespace* ns = nullptr;
@@ -53,18 +66,17 @@ int on_change(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*)
         default:
             break;
     }
-    ns->changes++;
-    if (ns->version == 0) return 0;
-    ns->version = new_version();
-    if (ns->changes >= judged_changes) {
-        if (ns->reads < reads_per_change * ns->changes) ns->version = 0;  // stop remembering
-        ns->reads = ns->changes = 0;
-    }
+    count_change(*ns);
     return 0;
 }
+#endif
 
 // The record of a namespace, watched from now on; nullptr when it cannot be watched.
+// On 3.11 nothing tells of a dictionary that goes away, so its record stays (a new
+// dictionary at its address takes it over, with a tag of its own): the table holds
+// the namespaces of the modules that the bodies use, which live as long as the process.
 Namespace* watched(PyObject* dict) {
+#ifndef CM_DICT_VERSION_TAGS
     if (cache.no_watcher) return nullptr;
     if (cache.watcher < 0) {
         cache.watcher = PyDict_AddWatcher(on_change);
@@ -74,19 +86,37 @@ Namespace* watched(PyObject* dict) {
             return nullptr;
         }
     }
+#endif
     Namespace* free = nullptr;
     for (Namespace& ns : cache.namespaces) {
         if (ns.dict == dict) return &ns;
         if (ns.dict == nullptr && free == nullptr) free = &ns;
     }
     if (free == nullptr) return nullptr;  // more namespaces than a module body uses
+#ifdef CM_DICT_VERSION_TAGS
+    *free = Namespace{dict, new_version(), 0, 0, -1, dict_version_tag(dict)};
+#else
     if (PyDict_Watch(cache.watcher, dict) < 0) {
         PyErr_Clear();
         return nullptr;
     }
     *free = Namespace{dict, new_version(), 0, 0, -1};
+#endif
     return free;
 }
+
+#ifdef CM_DICT_VERSION_TAGS
+// What the watcher would have told of the namespace since it was last looked at: that
+// it changed (once or more; counted as one), and that a key which is not a str may have
+// come in.
+void see_changes(Namespace& ns) {
+    uint64_t tag = dict_version_tag(ns.dict);
+    if (tag == ns.seen_tag) return;
+    ns.seen_tag = tag;
+    ns.key_check = -1;
+    count_change(ns);
+}
+#endif
 
 // Whether a look-up of an exact str in the namespace can be answered from the table:
 // only while every key is an exact str, so that the look-up compares nothing but
@@ -133,6 +163,9 @@ NameEntry* name_missed(PyObject* dict, PyObject* name) noexcept {
     // The record is found through a stale entry of the same namespace when there is one.
     Namespace* ns = pair[0].dict == dict && pair[0].ns->dict == dict ? pair[0].ns : watched(dict);
     if (ns == nullptr) return nullptr;
+#ifdef CM_DICT_VERSION_TAGS
+    see_changes(*ns);
+#endif
     ns->reads++;
     if (ns->version == 0) {
         if (ns->reads < judged_reads) return nullptr;
@@ -150,9 +183,17 @@ NameEntry* name_missed(PyObject* dict, PyObject* name) noexcept {
     Py_XDECREF(found);  // still held by the dictionary
     // The module type is immutable, so whether it defines the name never changes.
     bool on_module_type = _PyType_Lookup(&PyModule_Type, name) != nullptr;
-    bool newest_valid = pair[0].dict != nullptr && pair[0].version == pair[0].ns->version;
+#ifdef CM_DICT_VERSION_TAGS
+    // The newest entry's dictionary may be gone (nothing tells on 3.11): judged by the
+    // tag its namespace had when last looked at, without reading the dictionary.
+    bool newest_valid = pair[0].dict != nullptr && pair[0].version == pair[0].ns->seen_tag;
+    uint64_t version = ns->seen_tag;
+#else
+    bool newest_valid = pair[0].dict != nullptr && valid(pair[0]);
+    uint64_t version = ns->version;
+#endif
     if (newest_valid) pair[1] = pair[0];  // the newest first, a valid one before it kept
-    pair[0] = NameEntry{dict, name, ns, ns->version, found, on_module_type};
+    pair[0] = NameEntry{dict, name, ns, version, found, on_module_type};
     return &pair[0];
 }
 

@@ -28,12 +28,17 @@ struct MethodEntry {
 // a new version, drawn from one counter that never goes back, so an answer remembered
 // under an older version, or for a dictionary that has gone away, never matches again;
 // the answers for other namespaces stay valid.
+// On 3.11 (no watchers) an entry carries the dictionary's own version tag instead, and
+// each hit compares it with the tag the dictionary has now (compat.h).
 struct Namespace {
     PyObject* dict;    // borrowed; nullptr: a free record
     uint64_t version;  // 0 while the namespace is not remembered (see lookup.cpp)
     uint64_t reads;    // reads since the counts were last reset...
     uint64_t changes;  // ...and changes: a namespace that changes all the time is not remembered
     int key_check;     // whether every key is an exact str: 1 yes, 0 no, -1 not known
+#ifdef CM_DICT_VERSION_TAGS
+    uint64_t seen_tag;  // the dictionary's tag when it was last looked at: changes are counted from it
+#endif
 };
 
 // A name in a watched namespace, valid while the namespace keeps its version.
@@ -45,6 +50,15 @@ struct NameEntry {
     PyObject* value;      // borrowed from the dictionary; nullptr: the name is not there
     bool on_module_type;  // the module type defines the name: module.name finds that first
 };
+
+// Whether the entry still holds: the namespace has not changed since it was made.
+inline bool valid(const NameEntry& e) noexcept {
+#ifdef CM_DICT_VERSION_TAGS
+    return e.version == dict_version_tag(e.dict);
+#else
+    return e.version == e.ns->version;
+#endif
+}
 
 }  // namespace lookup
 
@@ -58,8 +72,10 @@ struct NamespaceCache {
     lookup::NameEntry entries[1u << bits];
     lookup::Namespace namespaces[64];  // a fixed table: nothing is allocated or freed
     uint64_t last_version = 0;
+#ifndef CM_DICT_VERSION_TAGS
     int watcher = -1;         // the dictionary watcher, once added
     bool no_watcher = false;  // none could be had: look everything up as usual
+#endif
 };
 
 namespace lookup {
@@ -72,7 +88,7 @@ inline NameEntry* name_entry(PyObject* dict, PyObject* name) noexcept {
                                                     reinterpret_cast<uintptr_t>(name), NamespaceCache::bits)];
     for (int i = 0; i < 2; i++) {
         NameEntry* e = &pair[i];
-        if (e->dict == dict && e->name == name && e->version == e->ns->version) {
+        if (e->dict == dict && e->name == name && valid(*e)) {
             e->ns->reads++;
             return e;
         }

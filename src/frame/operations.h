@@ -3,6 +3,7 @@
 // the remembered look-ups (lookup.h) when they can be.
 #pragma once
 
+#include "constants.h"
 #include "lookup.h"
 #include "ref.h"
 
@@ -74,8 +75,28 @@ inline bool present(PyObject* self, PyObject* const* args, size_t n) noexcept {
     return true;
 }
 
+// text.encode(), text.encode("utf-8") and text.encode(encoding="utf-8") for an exact
+// str, data.decode() for exact bytes: what the methods do with these arguments (the
+// built-in types' methods cannot be replaced), called without their argument parsing
+// and the look-up of the codec by name, inside the recursion accounting that a call of
+// the method does.
+inline PyObject* utf_8_codec(PyObject* self, bool encode) noexcept {
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+    PyObject* result = encode ? PyUnicode_AsUTF8String(self)
+                              : PyUnicode_DecodeUTF8(PyBytes_AS_STRING(self), PyBytes_GET_SIZE(self), nullptr);
+    Py_LeaveRecursiveCall();
+    return result;
+}
+
 // stack[1] is self, stack[2..] the arguments; stack[0] is free for the callee.
 CM_INLINE Ref call_method(PyObject* name, PyObject** stack, size_t nargs, PyObject* kwnames) {
+    // nargs counts self and the positional arguments; keyword values follow them
+    if (name == N.encode.get() && PyUnicode_CheckExact(stack[1]) &&
+        (kwnames == nullptr ? nargs == 1 || (nargs == 2 && stack[2] == S.utf_8.get())
+                            : nargs == 1 && kwnames == T.kw_encoding.get() && stack[2] == S.utf_8.get()))
+        return Ref::steal(utf_8_codec(stack[1], true));
+    if (nargs == 1 && kwnames == nullptr && name == N.decode.get() && PyBytes_CheckExact(stack[1]))
+        return Ref::steal(utf_8_codec(stack[1], false));
     if (PyObject* function = unbound_method(stack[1], name)) {
         Ref held = Ref::borrow(function);  // the call may take the method off its type
         return Ref::steal(vectorcall(function, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
@@ -168,7 +189,12 @@ CM_INLINE Ref Obj::method_kw(Obj name, Obj kwnames, Args&&... args) const {
 inline Callee Obj::method_attr(Obj name) const {
     if (p_ == nullptr) return Callee(Ref(), Ref());
     if (PyObject* function = unbound_method(p_, name.get())) return Callee(Ref::borrow(function), Ref::borrow(p_));
-    return Callee(attr(name), Ref());
+    if (PyObject* value = module_attribute(p_, name.get())) return Callee(Ref::borrow(value), Ref());
+    // An instance with a dictionary of its own, a class, a proxy: the interpreter's
+    // look-up, which checks the instance's attributes without making a bound method.
+    PyObject* found = nullptr;
+    bool unbound = _PyObject_GetMethod(p_, name.get(), &found) == 1;
+    return Callee(Ref::steal(found), unbound ? Ref::borrow(p_) : Ref());
 }
 
 inline int Obj::truth() const { return p_ != nullptr ? PyObject_IsTrue(p_) : -1; }
