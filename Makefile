@@ -220,7 +220,7 @@ docs: $(DOCS_VENV)/.deps
 # make test-wheel-X.Y: the whole suite against the x86-64 wheel, installed with its test
 # extra into a new venv: of the host's interpreter for 3.11, 3.12, 3.13 (tools/test-wheel),
 # of Debian unstable's, natively in the root of make test-3.14, for 3.14 and 3.15
-# (tools/test-wheel-root). make test-wheel-aarch64-X.Y: the aarch64 wheel, under emulation
+# (tools/test-wheel-root; TESTS=... narrows it). make test-wheel-aarch64-X.Y: the aarch64 wheel, under emulation
 # (qemu-user-static) in an unpacked arm64 root of the suite that has X.Y (tools/debian-root
 # --unpacked: made in a minute or two, nothing set up under emulation), by default with
 # the tests of every method's working and failing calls (AARCH64_QUICK); AARCH64_TESTS=tests
@@ -263,7 +263,7 @@ $(addprefix test-wheel-,3.11 3.12 3.13): test-wheel-%: $(WHEELS)/%-x86_64/.built
 	tools/test-wheel "$$(tools/find-python $*)" --wheel $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS)
 
 $(addprefix test-wheel-,3.14 3.15): test-wheel-%: $(WHEELS)/%-x86_64/.built unstable-root
-	tools/test-wheel-root $(WHEEL_PY) amd64 $(ROOTS)/unstable-amd64 $* $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS) tests
+	tools/test-wheel-root $(WHEEL_PY) amd64 $(ROOTS)/unstable-amd64 $* $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS) $(TESTS)
 
 $(addprefix test-wheel-aarch64-,3.11 3.13 3.14 3.15): test-wheel-aarch64-%: $(WHEELS)/%-aarch64/.built
 	tools/debian-root --suite $(SUITE_$*) --unpacked arm64 $(call arm64_root,$*) $(call suite_pythons,$*)
