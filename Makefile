@@ -17,6 +17,8 @@
 # one (auditwheel), checks both with twine, and installs the wheel into a new venv. Every
 # time stamp in them is the last commit's (SOURCE_DATE_EPOCH), so that a rebuild of a
 # commit gives the same bytes.
+# make wheels: the manylinux2014 wheels of CPython 3.11 to 3.15 for x86-64 and aarch64,
+# in build/wheels; make test-wheels tests them installed (see "wheels" below).
 # make docs: the documentation (docs/) into build/docs, every warning an error.
 # make test-X.Y, test-X.Y-debug: the whole suite on another CPython (see "Every CPython").
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found; PYTHON_VERSION=3.12
