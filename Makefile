@@ -222,7 +222,7 @@ docs: $(DOCS_VENV)/.deps
 # make test-wheel-X.Y: the whole suite against the x86-64 wheel, installed with its test
 # extra into a new venv: of the host's interpreter for 3.11, 3.12, 3.13 (tools/test-wheel),
 # of Debian unstable's, natively in the root of make test-3.14, for 3.14 and 3.15
-# (tools/test-wheel-root; TESTS=... narrows these two). make test-wheel-aarch64-X.Y: the
+# (tools/test-wheel-root; TESTS=... narrows any of them). make test-wheel-aarch64-X.Y: the
 # aarch64 wheel, under emulation (qemu-user-static) in an unpacked arm64 root of the suite
 # that has X.Y (tools/debian-root --unpacked: made in about 30 s, as nothing is set up
 # under emulation; kept in ROOTS as unpacked-SUITE-arm64), by default with
@@ -264,7 +264,7 @@ $(addprefix dist-aarch64-,$(WHEEL_VERSIONS)): dist-aarch64-%: $(WHEELS)/%-aarch6
 wheels: $(addprefix dist-,$(WHEEL_VERSIONS)) $(addprefix dist-aarch64-,$(WHEEL_VERSIONS))
 
 $(addprefix test-wheel-,3.11 3.12 3.13): test-wheel-%: $(WHEELS)/%-x86_64/.built peers
-	tools/test-wheel "$$(tools/find-python $*)" --wheel $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS)
+	tools/test-wheel "$$(tools/find-python $*)" --wheel $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS) $(TESTS)
 
 $(addprefix test-wheel-,3.14 3.15): test-wheel-%: $(WHEELS)/%-x86_64/.built unstable-root
 	tools/test-wheel-root $(WHEEL_PY) amd64 $(ROOTS)/unstable-amd64 $* $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS) $(TESTS)
