@@ -17,6 +17,8 @@
 # one (auditwheel), checks both with twine, and installs the wheel into a new venv. Every
 # time stamp in them is the last commit's (SOURCE_DATE_EPOCH), so that a rebuild of a
 # commit gives the same bytes.
+# make wheels: the manylinux2014 wheels of CPython 3.11 to 3.15 for x86-64 and aarch64,
+# in build/wheels; make test-wheels tests them installed (see "wheels" below).
 # make docs: the documentation (docs/) into build/docs, every warning an error.
 # make test-X.Y, test-X.Y-debug: the whole suite on another CPython (see "Every CPython").
 # PYTHON=/path/to/python3.13 overrides the interpreter that is found; PYTHON_VERSION=3.12
@@ -209,48 +211,85 @@ $(eval $(call venv,$(DOCS_VENV),docs/requirements.txt))
 docs: $(DOCS_VENV)/.deps
 	$(DOCS_VENV)/bin/sphinx-build -W --keep-going -n -E -q -b html docs build/docs
 
-# ---- aarch64 -------------------------------------------------------------------------
-# make dist-aarch64: the aarch64 wheel in build/aarch64/dist, cross-compiled on the host
-# (Debian's g++-aarch64-linux-gnu, GCC 12, the x86-64 wheel's flags) against the CPython
-# 3.13 headers of the arm64 Debian 13 root, and repaired by auditwheel into a
-# manylinux2014 (manylinux_2_17_aarch64) one (tools/build-aarch64-wheel).
-# make test-aarch64: the test suite against that wheel, installed with its test extra
-# into a new venv inside the root, under emulation (qemu-user-static; tools/test-aarch64).
-# AARCH64_TESTS=... narrows the run; make test-aarch64-quick runs the tests of every
-# method's working and failing calls (tests/method_cases.py), the run of CI.
-# The root is made from Debian's packages when missing (tools/debian-root: debootstrap,
-# the second stage under emulation) and kept in ROOTS, outside the tree. Needs root.
-AARCH64_ROOT := $(ROOTS)/debian13-arm64
-# the root's interpreter, Debian's pip (which installs into the new venv), and the peers;
-# the quick run needs no peer, and a root made for it alone is made faster
-AARCH64_PACKAGES ?= python3.13 python3-pip openssl php-cli php-mbstring
-AARCH64_DIST := build/aarch64/dist
-# The build tools and auditwheel, in a venv of their own: CI makes the aarch64 wheel beside
-# the steps that make and use .venv.
-AARCH64_VENV := .venv-aarch64
-AARCH64_PY := $(AARCH64_VENV)/bin/python
-AARCH64_TESTS ?= tests
+# ---- wheels: every CPython, x86-64 and aarch64 ------------------------------------------
+# make dist-X.Y (X.Y: 3.11 to 3.15): the manylinux2014 x86-64 wheel for CPython X.Y in
+# build/wheels/X.Y-x86_64; make dist-aarch64-X.Y: the aarch64 one in build/wheels/X.Y-aarch64;
+# make wheels: all ten (make -j2 wheels builds two at a time). tools/build-wheel: always with
+# the host's compilers (GCC 12 and glibc 2.36, which is what lets a wheel qualify for
+# manylinux2014; aarch64 with Debian's g++-aarch64-linux-gnu, the same GCC), the x86-64
+# wheels of 3.11, 3.12 and 3.13 by the host's interpreter of that version, the others
+# against the headers of Debian's libpythonX.Y-dev, downloaded and extracted, not installed
+# (tools/debian-debs), except cp312-aarch64's: no Debian release has 3.12, so they are the
+# host's 3.12 headers with pyconfig.h set for arm64. Each repaired by auditwheel, and of
+# the files that git tracks, with the last commit's time stamps (as make dist).
+# make test-wheel-X.Y: the whole suite against the x86-64 wheel, installed with its test
+# extra into a new venv: of the host's interpreter for 3.11, 3.12, 3.13 (tools/test-wheel),
+# of Debian unstable's, natively in the root of make test-3.14, for 3.14 and 3.15
+# (tools/test-wheel-root; TESTS=... narrows any of them). make test-wheel-aarch64-X.Y: the
+# aarch64 wheel, under emulation (qemu-user-static) in an unpacked arm64 root of the suite
+# that has X.Y (tools/debian-root --unpacked: made in about 30 s, as nothing is set up
+# under emulation; kept in ROOTS as unpacked-SUITE-arm64), by default with
+# the tests of every method's working and failing calls (AARCH64_QUICK); AARCH64_TESTS=tests
+# for the whole suite (about 25 min). cp312-aarch64 is built but cannot be tested: no
+# Debian release has 3.12, and no registry reachable here has an aarch64 CPython 3.12 to
+# run it on. make test-wheels: every wheel that can be tested (make -j2 test-wheels).
+# make dist-aarch64, test-aarch64, test-aarch64-quick: the 3.13 ones, as CI calls them
+# (test-aarch64: the whole suite; test-aarch64-quick: AARCH64_QUICK). Needs root.
+WHEEL_VERSIONS := 3.11 3.12 3.13 3.14 3.15
+WHEELS := build/wheels
+# The build tools, auditwheel and the host's pip of the aarch64 tests, in a venv of their
+# own: CI builds wheels beside the steps that make and use .venv.
+WHEEL_VENV := .venv-wheels
+WHEEL_PY := $(WHEEL_VENV)/bin/python
+# Debian's suite of each CPython, whose headers and arm64 root it is tested in (none for 3.12)
+SUITE_3.11 := bookworm
+SUITE_3.13 := trixie
+SUITE_3.14 := unstable
+SUITE_3.15 := unstable
+AARCH64_TESTED := $(filter-out 3.12,$(WHEEL_VERSIONS))
+# $(call arm64_root,X.Y): the unpacked arm64 root of X.Y's suite, with every CPython of
+# the suite that is wheeled (unstable's has 3.14 and 3.15)
+arm64_root = $(ROOTS)/unpacked-$(SUITE_$(1))-arm64
+suite_pythons = $(foreach v,$(WHEEL_VERSIONS),$(if $(filter $(SUITE_$(1)),$(SUITE_$(v))),python$(v)))
 AARCH64_QUICK := tests/test_methods.py tests/test_base64.py tests/test_ciphers.py tests/test_digests.py \
 	tests/test_hmac.py tests/test_php.py tests/test_rsa.py tests/test_tokens.py tests/test_binding.py
+AARCH64_TESTS ?= $(AARCH64_QUICK)
 
-aarch64-root:
-	tools/debian-root arm64 $(AARCH64_ROOT) $(AARCH64_PACKAGES)
+$(eval $(call venv,$(WHEEL_VENV),requirements-build.txt))
 
-$(eval $(call venv,$(AARCH64_VENV),requirements-build.txt))
-
-$(AARCH64_DIST)/.built: $(AARCH64_VENV)/.deps $(SOURCES) tools/build-aarch64-wheel tools/aarch64-linux-gnu.cmake | aarch64-root
-	tools/build-aarch64-wheel $(AARCH64_PY) $(AARCH64_ROOT) $(AARCH64_DIST)
+# build/wheels/X.Y-ARCH/.built: the stem names both
+$(WHEELS)/%/.built: $(WHEEL_VENV)/.deps $(SOURCES) tools/build-wheel tools/debian-debs tools/aarch64-linux-gnu.cmake
+	tools/build-wheel $(subst -, ,$*) $(WHEEL_PY) $(@D)
 	touch $@
 
-dist-aarch64: $(AARCH64_DIST)/.built
+$(addprefix dist-,$(WHEEL_VERSIONS)): dist-%: $(WHEELS)/%-x86_64/.built
+$(addprefix dist-aarch64-,$(WHEEL_VERSIONS)): dist-aarch64-%: $(WHEELS)/%-aarch64/.built
+wheels: $(addprefix dist-,$(WHEEL_VERSIONS)) $(addprefix dist-aarch64-,$(WHEEL_VERSIONS))
 
-test-aarch64: aarch64-root $(AARCH64_DIST)/.built
-	tools/test-aarch64 $(AARCH64_PY) $(AARCH64_ROOT) $(AARCH64_DIST)/*.whl $(AARCH64_TESTS)
+$(addprefix test-wheel-,3.11 3.12 3.13): test-wheel-%: $(WHEELS)/%-x86_64/.built peers
+	tools/test-wheel "$$(tools/find-python $*)" --wheel $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS) $(TESTS)
 
-test-aarch64-quick:
-	$(MAKE) test-aarch64 AARCH64_TESTS="$(AARCH64_QUICK)" AARCH64_PACKAGES="python3.13 python3-pip"
+$(addprefix test-wheel-,3.14 3.15): test-wheel-%: $(WHEELS)/%-x86_64/.built unstable-root
+	tools/test-wheel-root $(WHEEL_PY) amd64 $(ROOTS)/unstable-amd64 $* $(WHEELS)/$*-x86_64/*.whl $(PYTEST_ARGS) $(TESTS)
 
-.PHONY: aarch64-root dist-aarch64 test-aarch64 test-aarch64-quick
+$(addprefix test-wheel-aarch64-,$(AARCH64_TESTED)): test-wheel-aarch64-%: $(WHEELS)/%-aarch64/.built
+	tools/debian-root --suite $(SUITE_$*) --unpacked arm64 $(call arm64_root,$*) $(call suite_pythons,$*)
+	tools/test-wheel-root $(WHEEL_PY) arm64 $(call arm64_root,$*) $* $(WHEELS)/$*-aarch64/*.whl $(AARCH64_TESTS)
+
+test-wheel-aarch64-3.12: $(WHEELS)/3.12-aarch64/.built
+	@echo "make: the cp312 aarch64 wheel cannot be tested here: no Debian release has CPython 3.12, and\
+	 no registry reachable here has an aarch64 build of it" >&2; exit 1
+
+test-wheels: $(addprefix test-wheel-,$(WHEEL_VERSIONS)) $(addprefix test-wheel-aarch64-,$(AARCH64_TESTED))
+
+dist-aarch64: dist-aarch64-3.13
+test-aarch64:
+	$(MAKE) test-wheel-aarch64-3.13 AARCH64_TESTS=tests
+test-aarch64-quick: test-wheel-aarch64-3.13
+
+.PHONY: wheels test-wheels dist-aarch64 test-aarch64 test-aarch64-quick $(addprefix dist-,$(WHEEL_VERSIONS)) \
+	$(addprefix dist-aarch64-,$(WHEEL_VERSIONS)) $(addprefix test-wheel-,$(WHEEL_VERSIONS)) \
+	$(addprefix test-wheel-aarch64-,$(WHEEL_VERSIONS))
 
 $(BENCH_DEPS): $(DEPS) bench/requirements.txt
 	$(PY) -m pip install -q -r bench/requirements.txt
@@ -269,7 +308,7 @@ bench-check: build | valgrind-tool
 	$(PY) bench/check.py
 
 clean:
-	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) $(DOCS_VENV) $(AARCH64_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
+	rm -rf $(VENV) $(SAN_VENV) $(FUZZ_VENV) $(DOCS_VENV) $(WHEEL_VENV) .venv-cov .venv-release build dist *.egg-info bench/.build
 
 # ---- fuzzing -------------------------------------------------------------------------
 # make fuzz: the run of record, each target (fuzz/fuzz_*.py) for FUZZ_RUNS executions or

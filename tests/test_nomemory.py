@@ -32,7 +32,7 @@ import crash_diagnosis as diagnosis  # noqa: E402  (reads crashes' stacks, knows
 if not sys.platform.startswith("linux"):
     pytest.skip("the sweeps tell crashes by their signals and read their stacks with gdb: Linux only",
                 allow_module_level=True)
-if os.environ.get("CRYPT_MAIN_EMULATED"):  # set by tools/test-aarch64
+if os.environ.get("CRYPT_MAIN_EMULATED"):  # set by tools/test-wheel-root under emulation
     pytest.skip("under emulation (qemu-user) gdb cannot trace the sweeps' processes, so a crash cannot be"
                 " told the interpreter's or the module's; and the sweeps take hours there", allow_module_level=True)
 testcapi = pytest.importorskip("_testcapi")

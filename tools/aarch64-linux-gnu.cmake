@@ -1,6 +1,6 @@
 # CMake toolchain for building the module for Linux on aarch64 with Debian's cross
 # compiler (g++-aarch64-linux-gnu), against the target's C library and libstdc++ in
-# /usr/aarch64-linux-gnu. tools/build-aarch64-wheel passes the target interpreter's
+# /usr/aarch64-linux-gnu. tools/build-wheel passes the target interpreter's
 # headers and ABI tag itself.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
