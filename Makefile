@@ -384,7 +384,8 @@ coverage: $(COV_VENV)/.built peers
 # ---- Every CPython ---------------------------------------------------------------------
 # make test-3.11, test-3.12, test-3.13: the whole suite on the host's CPython of that
 # version (pyenv's builds, found by tools/find-python), each in a venv of its own
-# (.venv-3.11, .venv-3.12; 3.13's is .venv, as for make test).
+# (.venv-3.11, .venv-3.12; 3.13's is .venv, as for make test), the module built with
+# -Werror.
 # make test-3.13-debian, test-3.14, test-3.15: the whole suite on Debian's release build,
 # the module built by Debian's GCC with -Werror; make test-3.13-debug, test-3.14-debug,
 # test-3.15-debug: on Debian's debug build (python3.Yd: assertions on the exception state
@@ -407,7 +408,7 @@ ROOT_unstable := unstable $(foreach v,3.14 3.15,python$(v) python$(v)-dev python
 	openjdk-25-jdk-headless valgrind
 
 $(addprefix test-,$(HOST_VERSIONS)): test-%:
-	$(MAKE) test PYTHON_VERSION=$* VENV=$(if $(filter 3.13,$*),$(VENV),.venv-$*)
+	$(MAKE) test PYTHON_VERSION=$* VENV=$(if $(filter 3.13,$*),$(VENV),.venv-$*) BUILD_FLAGS=-Werror
 
 trixie-root unstable-root: %-root:
 	tools/debian-root --suite $(firstword $(ROOT_$*)) amd64 $(ROOTS)/$*-amd64 \
