@@ -1,10 +1,13 @@
 """Threads: eight threads calling a mix of every operation get exactly the results of
 one thread; calls interleaved on one thread by greenlets, or nested under a second
-thread state, each get their own result."""
+thread state, each get their own result; a program ends cleanly while daemon threads
+are inside calls."""
 
 import contextlib
 import hashlib
+import subprocess
 import sys
+import textwrap
 import threading
 
 import greenlet
@@ -141,3 +144,54 @@ def test_a_method_called_under_another_thread_state_inside_a_call():
     assert m_crypt.sha256(CallsInside("outer"), "lower") == hexdigest("sha256", "outer")
     assert inner[0] == hexdigest("md5", "inner")
     raises_at(AttributeError, lambda: m_crypt.sha256(1, "lower"), ("sha256", 199))
+
+
+# ---- daemon threads inside calls when the program ends -------------------------------
+# CPython 3.11 to 3.13 end a daemon thread that wants the interpreter back during
+# shutdown with pthread_exit, which unwinds the thread's stack through the call; later
+# versions park the thread. Either way the program ends as a pure-Python caller's does.
+
+# calls whose callees release the interpreter (PyCryptodome's C parts) over and over
+BUSY = """
+    import threading, time, crypt_main
+    m, started = crypt_main.m_crypt, threading.Barrier(5)
+    def loop(call):
+        started.wait()
+        while True:
+            call()
+    for call in [lambda: m.aes_ecb("x" * 100000, "0123456789abcdef"), lambda: m.md5("x" * 100000, "lower")] * 2:
+        threading.Thread(target=loop, args=(call,), daemon=True).start()
+    started.wait()
+    time.sleep(0.05)
+"""
+
+DAEMONS_AT_EXIT = {
+    # the body's callee sleeps, so the call is under way when the program ends
+    "callee-sleeps": """
+        import threading, time, crypt_main
+        m, real_pad, inside = crypt_main.m_crypt, crypt_main.pad, threading.Event()
+        def slow_pad(data, size):
+            inside.set()
+            for _ in range(200):
+                time.sleep(0.005)
+            return real_pad(data, size)
+        crypt_main.pad = slow_pad
+        threading.Thread(target=lambda: m.aes_ecb("abc", "0123456789abcdef"), daemon=True).start()
+        inside.wait()
+    """,
+    "busy-calls": BUSY,
+    # the same, while the interpreter's shutdown lets them run: a finaliser that sleeps
+    "slow-finaliser": BUSY + """
+    class SlowToGo:
+        def __del__(self):
+            time.sleep(0.2)
+    kept = SlowToGo()
+    """,
+}
+
+
+@pytest.mark.parametrize("script", DAEMONS_AT_EXIT.values(), ids=DAEMONS_AT_EXIT)
+def test_the_program_ends_cleanly_while_daemon_threads_are_inside_calls(script):
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True, text=True,
+                            timeout=120)
+    assert (result.returncode, result.stderr) == (0, "")
