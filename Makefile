@@ -69,14 +69,18 @@ $(1)/bin/python:
 
 $(1)/.deps: $(1)/bin/python $(2)
 	$(1)/bin/python -m pip install -q --upgrade pip
-	$(1)/bin/python -m pip install -q -r $(firstword $(2)) $(3)
+	$(1)/bin/python -m pip install -q $(TOOLS_PIP_ARGS) -r $(firstword $(2)) $(3)
 	touch $$@
 endef
 
-DEV_REQUIREMENTS := requirements-dev.txt requirements-build.txt
+DEV_REQUIREMENTS := requirements-dev.txt requirements-tools.txt requirements-build.txt
 $(eval $(call venv,$(VENV),$(DEV_REQUIREMENTS)))
 
 remake-venv: ;
+
+# TOOLS_PIP_ARGS: more arguments for pip when it installs a venv's tools (not the module's
+# dependencies): make test-3.13t takes wheels alone.
+TOOLS_PIP_ARGS ?=
 
 # BUILD_FLAGS: more compiler flags for the module (the Debian 13 targets add -Werror).
 $(BUILT): $(DEPS) $(SOURCES)
@@ -458,3 +462,47 @@ $(foreach v,3.14 3.15,$(eval bench-check-$(v) bench-instr-$(v): bench-%-$(v): un
 
 .PHONY: $(addprefix test-,$(HOST_VERSIONS)) trixie-root unstable-root \
 	$(foreach v,$(HOST_VERSIONS) 3.14 3.15,bench-check-$(v) bench-instr-$(v))
+
+# ---- free-threaded CPython ---------------------------------------------------------------
+# make test-3.13t: the whole suite on CPython 3.13 built without the GIL (tools/build-python
+# --disable-gil: the newest 3.13 whose source Debian's registry serves, built into
+# ~/.cache/crypt_main/python when missing, about 5 min on 2 cores), in .venv-3.13t, the
+# module built with -Werror. The test tools are those of requirements-tools.txt, as wheels
+# only, so that pip takes the newest release of each that has a wheel for this interpreter
+# (the newest hypothesis and mypy need Rust to build there); the module's dependencies are
+# what a user gets: the newest releases, PyCryptodome built from its sdist. The GIL stays
+# off all through: tests/conftest.py fails the run if anything turned it on.
+# make test-3.13t-tsan: the thread tests and the stress (FT_TSAN_TESTS) on the same CPython
+# built with ThreadSanitizer too (about 10 min more), the module instrumented as well, in
+# .venv-3.13t-tsan; fails on any report whose stack passes through the module
+# (tools/tsan-reports), and counts the others, which CPython's own suppressions
+# (Tools/tsan, kept with the build) do not name. Not in CI: run on demand.
+# make bench-instr-3.13t, bench-check-3.13t, bench-scaling-3.13t: the instruction counts,
+# the guard and the scaling with threads (bench/scaling.py) on the free-threaded build.
+FT_PYTHON = $$(tools/build-python --disable-gil)
+FT_TSAN_PYTHON = $$(tools/build-python --disable-gil --with-thread-sanitizer)
+FT_SETUP = PYTHON_VERSION=3.13 DEV_REQUIREMENTS="requirements-tools.txt requirements-build.txt" \
+	TOOLS_PIP_ARGS=--only-binary=:all:
+FT_TSAN_TESTS ?= tests/test_threads.py tests/test_churn.py
+TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer -g -O1
+
+test-3.13t:
+	$(MAKE) test PYTHON="$(FT_PYTHON)" $(FT_SETUP) VENV=.venv-3.13t BUILD_FLAGS=-Werror
+
+test-3.13t-tsan:
+	rm -rf build/tsan && mkdir -p build/tsan
+	$(MAKE) build PYTHON="$(FT_TSAN_PYTHON)" $(FT_SETUP) VENV=.venv-3.13t-tsan BUILD_FLAGS="$(TSAN_FLAGS)"
+	TSAN_OPTIONS="suppressions=$$(dirname "$(FT_TSAN_PYTHON)")/../share/tsan/suppressions_free_threading.txt \
+		log_path=$(CURDIR)/build/tsan/report halt_on_error=0 exitcode=0" CRYPT_MAIN_TSAN=1 \
+		.venv-3.13t-tsan/bin/python -m pytest -q -p no:cacheprovider $(PYTEST_ARGS) $(FT_TSAN_TESTS)
+	tools/tsan-reports build/tsan crypt_main
+
+bench-instr-3.13t bench-check-3.13t: bench-%-3.13t:
+	$(MAKE) $(if $(filter instr,$*),bench-instr BENCH_WRITE=,bench-check) PYTHON="$(FT_PYTHON)" $(FT_SETUP) \
+		VENV=.venv-3.13t
+
+bench-scaling-3.13t:
+	$(MAKE) build PYTHON="$(FT_PYTHON)" $(FT_SETUP) VENV=.venv-3.13t
+	.venv-3.13t/bin/python bench/scaling.py $(BENCH_ARGS)
+
+.PHONY: test-3.13t test-3.13t-tsan bench-instr-3.13t bench-check-3.13t bench-scaling-3.13t

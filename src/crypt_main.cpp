@@ -164,7 +164,7 @@ struct Startup {
 // The module object becomes the process's; its __builtins__ is the builtins module.
 int record_module(Startup& s) {
     process.module = Py_NewRef(s.module);
-    process.dict = PyModule_GetDict(s.module);
+    set_module_dict(PyModule_GetDict(s.module));
     if (process.builtins == nullptr) process.builtins = PyImport_AddModuleRef("builtins");
     if (process.builtins == nullptr) return -1;
     return PyObject_SetAttrString(s.module, "__builtins__", process.builtins);
@@ -276,7 +276,7 @@ int exec(PyObject* module) {
         // Nothing of the half-built module stays reachable from the process's state.
         forget_traceback_frames();
         Py_CLEAR(process.module);
-        process.dict = nullptr;
+        set_module_dict(nullptr);
         return -1;
     }
     return 0;
@@ -285,6 +285,11 @@ int exec(PyObject* module) {
 PyModuleDef_Slot slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(create)},
     {Py_mod_exec, reinterpret_cast<void*>(exec)},
+#ifdef Py_GIL_DISABLED
+    // Calls need no global lock: what they share is immutable, per thread, or locked
+    // (docs/threads.md), so importing the module leaves the interpreter without one.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

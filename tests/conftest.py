@@ -3,8 +3,11 @@
 import collections
 import contextlib
 import gc
+import hashlib
+import importlib
 import os
 import sys
+import sysconfig
 import time
 import traceback
 
@@ -18,6 +21,11 @@ m = crypt_main.m_crypt
 def crypt_entries(exc):
     """The traceback entries of `exc` in crypt_main.py, outermost first, as (function, line)."""
     return [(f.name, f.lineno) for f in traceback.extract_tb(exc.__traceback__) if f.filename == "crypt_main.py"]
+
+
+def hexdigest(name, text):
+    """hashlib's digest `name` of the UTF-8 text, in lower-case hexadecimal digits."""
+    return hashlib.new(name, text.encode()).hexdigest()
 
 
 def raises_at(exc_type, call, *entries, match=None):
@@ -73,6 +81,27 @@ def blocks_growth(call, count, warmup=1000):
 SANITIZED = os.environ.get("CRYPT_MAIN_SANITIZED") == "1"
 
 
+# A free-threaded CPython (3.13t): no GIL, unless something turns it back on (the run
+# fails then: see pytest_sessionfinish).
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+# The test tools that a free-threaded CPython cannot have (requirements-dev.txt says why).
+NOT_FOR_FREE_THREADED = {
+    "cryptography": "cryptography has no wheel for a free-threaded CPython 3.13 and builds only with Rust",
+    "jwcrypto": "jwcrypto needs cryptography, which has no wheel for a free-threaded CPython 3.13",
+    "joserfc": "joserfc needs cryptography, which has no wheel for a free-threaded CPython 3.13",
+    "greenlet": "greenlet 3.5 does not build for a free-threaded CPython 3.13, and 3.2 turns the GIL back on",
+}
+
+
+def tool(name):
+    """The test tool `name` (a module), imported. On a free-threaded CPython that cannot
+    have it, the test that asks for it is skipped, saying why; asked for at a file's top,
+    the file is."""
+    if FREE_THREADED and name.partition(".")[0] in NOT_FOR_FREE_THREADED:
+        return pytest.importorskip(name, reason=NOT_FOR_FREE_THREADED[name.partition(".")[0]])
+    return importlib.import_module(name)
+
+
 def scaled(count, divisor=20):
     """`count`, or a share of it in an instrumented run."""
     return max(1, count // divisor) if SANITIZED else count
@@ -103,7 +132,16 @@ def left_out_when_sanitized():
             f" plain run's, this one sweeps each working call; {cut}")
 
 
+def pytest_sessionfinish(session):
+    if FREE_THREADED and sys._is_gil_enabled():
+        session.exitstatus = pytest.ExitCode.TESTS_FAILED
+        print("\nthe GIL was turned on during the run: a module imported without declaring that it does not"
+              " need it (python -X gil=0 would hide it)", file=sys.stderr)
+
+
 def pytest_terminal_summary(terminalreporter):
+    if FREE_THREADED:
+        terminalreporter.write_line(f"free-threaded CPython: the GIL is {'on' if sys._is_gil_enabled() else 'off'}")
     if SANITIZED:
         terminalreporter.write_line(left_out_when_sanitized())
     if FIGURES:

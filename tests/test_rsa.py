@@ -5,10 +5,8 @@ import types
 
 import pytest
 import rsa as pyrsa
-from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import padding
 
-from conftest import m, module_global
+from conftest import m, module_global, tool
 from method_cases import Length, failures
 
 NO_ARGUMENT = object()
@@ -99,6 +97,10 @@ def test_padding_is_random_and_hex_digits_come_in_any_form(keys):
 
 
 def test_against_another_implementation(keys):
+    tool("cryptography")
+    from cryptography.hazmat.primitives import serialization
+    from cryptography.hazmat.primitives.asymmetric import padding
+
     pub, pri = keys
     private = serialization.load_pem_private_key(pri.save_pkcs1(), password=None)
     text = "Hello, 世界"

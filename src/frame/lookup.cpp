@@ -5,6 +5,8 @@
 // give, at a fraction of its cost.
 #include "lookup.h"
 
+#ifndef Py_GIL_DISABLED  // (nothing is remembered without the GIL: lookup.h)
+
 namespace cm {
 
 MethodCache method_cache;
@@ -200,3 +202,5 @@ NameEntry* name_missed(PyObject* dict, PyObject* name) noexcept {
 }  // namespace lookup
 
 }  // namespace cm
+
+#endif  // Py_GIL_DISABLED

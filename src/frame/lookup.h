@@ -1,11 +1,25 @@
 // Remembered look-ups (lookup.cpp): the answers that the interpreter keeps in its
 // specialised instructions, kept here in two small tables. The hits are inline; a miss
-// looks the name up, remembers the answer when it can, and returns it.
+// looks the name up, remembers the answer when it can, and returns it. With the GIL
+// alone: a free-threaded build has none of it.
 #pragma once
 
 #include "process.h"
 
 namespace cm {
+
+#ifdef Py_GIL_DISABLED
+
+// Without the GIL nothing is remembered: every look-up is the interpreter's own, which
+// any thread may make at any time. Remembering answers safely there takes entries that
+// own their values, versions read before and after, and a lock on every miss; a
+// free-threaded 3.13 does not specialise these look-ups in its own code either, and the
+// calls stay cheaper than the same calls in Python without them (docs/threads.md).
+inline PyObject* unbound_method(PyObject*, PyObject*) noexcept { return nullptr; }
+inline int namespace_item(PyObject*, PyObject*, PyObject**) noexcept { return -1; }
+inline PyObject* module_attribute(PyObject*, PyObject*) noexcept { return nullptr; }
+
+#else
 
 namespace lookup {
 
@@ -135,5 +149,7 @@ inline PyObject* module_attribute(PyObject* module, PyObject* name) noexcept {
     if (entry == nullptr || entry->on_module_type) return nullptr;
     return entry->value;
 }
+
+#endif  // Py_GIL_DISABLED
 
 }  // namespace cm

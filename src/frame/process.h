@@ -7,11 +7,20 @@
 // `process.dict` are unset again and the traceback frames (whose globals are the
 // module's dictionary) dropped, so that the next import starts afresh and the
 // half-built module goes away with its last user. The module lives in one
-// interpreter (`process.interpreter_id`), whose global lock guards all of it.
+// interpreter (`process.interpreter_id`).
+//
+// Threads: start-up runs under the import system's lock for the module, one at a time.
+// With the GIL, the GIL guards the rest. Without it (a free-threaded build), each piece
+// says which of these holds: immutable after start-up (the constants, the method data,
+// the function type and the functions made from it: none is changed once a function
+// can see it); atomic (`process.dict`, which a failing call compares while a later
+// start-up may set it); locked (the traceback frames); per thread (the known thread
+// state, operations.h); or not there at all (the remembered look-ups, lookup.h).
 #pragma once
 
 #include "compat.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace cm {
@@ -26,6 +35,23 @@ struct Process {
     PyTypeObject* function_type = nullptr;  // the type of the methods' function objects
 };
 extern Process process;
+
+// The module's dictionary, as a failing call compares its function's globals with it.
+// Set by the module's execution alone.
+inline PyObject* module_dict() noexcept {
+#ifdef Py_GIL_DISABLED
+    return std::atomic_ref<PyObject*>(process.dict).load(std::memory_order_relaxed);
+#else
+    return process.dict;
+#endif
+}
+inline void set_module_dict(PyObject* dict) noexcept {
+#ifdef Py_GIL_DISABLED
+    std::atomic_ref<PyObject*>(process.dict).store(dict, std::memory_order_relaxed);
+#else
+    process.dict = dict;
+#endif
+}
 
 // The constants (constants.h): every name, text, number and tuple the module uses.
 struct Names;
@@ -51,10 +77,12 @@ struct TracebackFrames;
 extern TracebackFrames traceback_frames;
 
 // Remembered look-ups (lookup.h): methods found on types, names found in the watched
-// module namespaces, and the records of those namespaces.
+// module namespaces, and the records of those namespaces. Not in a free-threaded build.
+#ifndef Py_GIL_DISABLED
 struct MethodCache;
 struct NamespaceCache;
 extern MethodCache method_cache;
 extern NamespaceCache namespace_cache;
+#endif
 
 }  // namespace cm

@@ -102,7 +102,7 @@ PyFrameObject* new_frame(const char* method, int line, PyObject* globals) {
 
 // The kept frame of the entry (a new reference) and its last instruction, made and kept
 // on first use; nullptr, with the failure pending, when it cannot be made.
-PyObject* kept_frame(const char* method, int line, int* lasti) {
+PyObject* kept_frame(const char* method, int line, PyObject* globals, int* lasti) {
     {
         Table table;
         if (Entry* e = table.find(line, method)) {
@@ -112,7 +112,7 @@ PyObject* kept_frame(const char* method, int line, int* lasti) {
     }
     // Made outside the table: making it may run other Python code (a collection), which
     // may fail too and come here.
-    PyFrameObject* made = new_frame(method, line, process.dict);
+    PyFrameObject* made = new_frame(method, line, globals);
     if (made == nullptr) return nullptr;
     PyObject* frame = reinterpret_cast<PyObject*>(made);
     *lasti = PyFrame_GetLasti(made);
@@ -157,9 +157,9 @@ void add_traceback(const char* method, int line, PyObject* globals) noexcept {
 
 void add_traceback(PyObject*& exception, const char* method, int line, PyObject* globals) noexcept {
     int added = -1;
-    if (globals == process.dict) [[likely]] {
+    if (globals == module_dict()) [[likely]] {
         int lasti;
-        if (PyObject* frame = kept_frame(method, line, &lasti)) added = push_entry(exception, frame, lasti);
+        if (PyObject* frame = kept_frame(method, line, globals, &lasti)) added = push_entry(exception, frame, lasti);
     } else if (PyFrameObject* frame = new_frame(method, line, globals)) {
         added = push_entry(exception, reinterpret_cast<PyObject*>(frame), PyFrame_GetLasti(frame));
     }

@@ -8,6 +8,10 @@ import time
 import pytest
 
 import crypt_main
+from conftest import tool
+
+for _name in ("jwcrypto", "joserfc"):
+    tool(_name)
 from joserfc import jwt as joserfc_jwt
 from joserfc.jwk import OctKey
 from joserfc.jwt import JWTClaimsRegistry
