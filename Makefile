@@ -390,6 +390,39 @@ coverage: $(COV_VENV)/.built peers
 
 .PHONY: coverage
 
+# ---- the lowest versions of the dependencies -----------------------------------------
+# make test-floors: the module against the lowest versions that its dependency ranges
+# allow, the floors of pyproject.toml ("PyJWT>=2.14,<3" gives PyJWT==2.14; SECURITY.md
+# says why each floor is where it is). tools/dependency-floors reads them from
+# pyproject.toml, the one place they are written, into $(FLOORS_VENV)/floors.txt; the venv
+# gets the tools of .venv under those constraints, then the module built into it with its
+# dependencies pinned to the floors, checked before the tests run. The tests: every
+# method's working and failing calls (AARCH64_QUICK; tests/test_tokens.py has a row for
+# each advisory that a floor keeps out) and the documentation's examples. make test runs
+# the same against the newest versions. CI runs it.
+FLOORS_VENV := .venv-floors
+FLOORS_PY := $(FLOORS_VENV)/bin/python
+FLOORS_TESTS ?= $(AARCH64_QUICK) tests/test_readme.py tests/test_security_notes.py
+
+$(FLOORS_VENV)/floors.txt: $(FLOORS_VENV)/bin/python pyproject.toml tools/dependency-floors
+	$(FLOORS_PY) tools/dependency-floors pyproject.toml >$@
+
+$(eval $(call venv,$(FLOORS_VENV),$(DEV_REQUIREMENTS) $(FLOORS_VENV)/floors.txt,-c $(FLOORS_VENV)/floors.txt))
+
+$(FLOORS_VENV)/.built: $(FLOORS_VENV)/.deps $(SOURCES)
+	$(FLOORS_PY) -m pip install -q --no-build-isolation -c $(FLOORS_VENV)/floors.txt .
+	touch $@
+
+test-floors: $(FLOORS_VENV)/.built
+	$(FLOORS_PY) tools/dependency-floors --check pyproject.toml
+	$(FLOORS_PY) -m pytest -q -p no:cacheprovider $(PYTEST_ARGS) $(FLOORS_TESTS)
+
+clean: clean-floors
+clean-floors:
+	rm -rf $(FLOORS_VENV)
+
+.PHONY: test-floors clean-floors
+
 # ---- Every CPython ---------------------------------------------------------------------
 # make test-3.11, test-3.12, test-3.13: the whole suite on the host's CPython of that
 # version (pyenv's builds, found by tools/find-python), each in a venv of its own
