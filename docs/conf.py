@@ -17,7 +17,7 @@ root_doc = "index"
 exclude_patterns = ["requirements.txt"]
 
 # Headings of levels 1 to 3 get anchors, so that pages can link to a method's section
-# (`rsa.md#rsa-value-pub-key-hexs-false`).
+# (`rsa.md#rsa_decrypt`, as index.md links them).
 myst_heading_anchors = 3
 # Every reference must resolve: `make docs` treats warnings as errors.
 nitpicky = True

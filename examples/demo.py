@@ -1,5 +1,7 @@
 """Every operation of crypt_main, shown once: run with `make demo`."""
 
+import secrets
+
 from crypt_main import m_crypt
 
 TEXT = "Hello, 世界"
@@ -44,13 +46,13 @@ def rsa():
 
 def tokens():
     print("== Signed tokens")
-    key = "a secret of at least thirty-two characters"
+    key = secrets.token_bytes(32)  # random: a key that can be guessed lets anyone sign
     token = m_crypt.token({"text": TEXT, "n": (1, 2)}, key)
     show("token", token)
     show("token_decrypt", m_crypt.token_decrypt(token, key))
     show("without expiry", m_crypt.token_decrypt(m_crypt.token(TEXT, key, None), key))
     try:
-        m_crypt.token_decrypt(token, "some other key, also long enough")
+        m_crypt.token_decrypt(token, secrets.token_bytes(32))
     except Exception as error:
         show("with another key", error)
     try:

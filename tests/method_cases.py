@@ -15,6 +15,7 @@ import contextlib
 import dataclasses
 import hashlib
 import hmac
+import json
 import re
 import types
 
@@ -573,9 +574,69 @@ CLOCKED = {"time": FixedClock}
 SYSTEM_ERROR = "^系统异常："
 
 
-def verification_fails(kind, token, key, library_error, row=also):
-    return row("token_decrypt", kind, Exception, token, key, at=251, match=SYSTEM_ERROR, handling=library_error,
-               count=1000)
+def verification_fails(kind, token, key, library_error, row=also, match="", count=1000):
+    return row("token_decrypt", kind, Exception, token, key, at=251, match=SYSTEM_ERROR + match,
+               handling=library_error, count=count)
+
+
+def b64url(raw):
+    return base64.urlsafe_b64encode(raw).rstrip(b"=").decode()
+
+
+def signed(header, claims, key=TOKEN_KEY):
+    """An HS256 token with exactly this header (a dict, or the raw bytes of its JSON) and
+    these claims, signed with `key` by hmac itself: PyJWT refuses to write most of those
+    that the advisories below are about."""
+    head = ".".join(b64url(part if isinstance(part, bytes) else json.dumps(part).encode())
+                    for part in (header, claims))
+    key = key.encode() if isinstance(key, str) else key
+    return head + "." + b64url(hmac.new(key, head.encode(), hashlib.sha256).digest())
+
+
+def respelled(token):
+    """The same token with the last character of its signature spelled otherwise: the two
+    bits it carries beyond the 32 bytes set, so that it decodes to the same bytes."""
+    alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+    return token[:-1] + alphabet[alphabet.index(token[-1]) ^ 1]
+
+
+HS256 = {"alg": "HS256", "typ": "JWT"}
+CLAIMS = {"data": 1, "iss": "Tarvex"}
+# Public-key material used as the HMAC secret: whoever has the public key can sign with it.
+JWK = json.dumps({"kty": "RSA", "e": "AQAB", "n": b64url(PUB.n.to_bytes(64, "big"))})
+JWKS = json.dumps({"keys": [json.loads(JWK)]})
+DER = PUB.save_pkcs1("DER")
+# The advisories of PyJWT that reach token or token_decrypt, each refused from the floor of
+# pyproject.toml on (SECURITY.md lists them): a version below it accepts these tokens
+# (none of them raises) or keys.
+ADVISORY_CASES = [
+    # CVE-2024-53861, fixed in 2.10.1: an issuer matched as a substring of the one expected
+    verification_fails("cve-2024-53861-issuer-substring", signed(HS256, {"data": 1, "iss": "Tarv"}), TOKEN_KEY,
+                       jwt.exceptions.InvalidIssuerError),
+    # CVE-2026-32597, fixed in 2.12.0: a critical header parameter that no one understands
+    verification_fails("cve-2026-32597-unknown-crit",
+                       signed({**HS256, "crit": ["x-unknown"], "x-unknown": 1}, CLAIMS), TOKEN_KEY,
+                       jwt.exceptions.InvalidTokenError, match="Unsupported critical extension: x-unknown$"),
+    # GHSA-w7vc-732c-9m39, 2.13.0: "b64": false with a payload, refused before it is decoded
+    verification_fails("ghsa-w7vc-b64-false", signed({**HS256, "b64": False, "crit": ["b64"]}, CLAIMS),
+                       TOKEN_KEY, jwt.exceptions.DecodeError, match="Payload segment must be empty"),
+    # GHSA-xgmm-8j9v-c9wx, 2.13.0; GHSA-r6x4-923q-g947 and the others of 2.14.0: a public
+    # key as a JWK, a JWK set or DER taken as the HMAC secret
+    verification_fails("ghsa-xgmm-jwk-as-secret", signed(HS256, CLAIMS, JWK), JWK, jwt.exceptions.InvalidKeyError),
+    verification_fails("ghsa-r6x4-jwk-set-as-secret", signed(HS256, CLAIMS, JWKS), JWKS,
+                       jwt.exceptions.InvalidKeyError),
+    verification_fails("ghsa-r6x4-der-as-secret", signed(HS256, CLAIMS, DER), DER, jwt.exceptions.InvalidKeyError),
+    also("token", "ghsa-xgmm-jwk-as-secret", jwt.exceptions.InvalidKeyError, 1, JWK, at=240, match="like a JWK"),
+    # GHSA-hxm8-2xgr-2p9m, 2.14.0: the same signature spelled otherwise, a token that a
+    # list of used or revoked tokens does not recognise
+    verification_fails("ghsa-hxm8-respelled-signature", respelled(signed(HS256, CLAIMS)), TOKEN_KEY,
+                       jwt.exceptions.DecodeError, match="Invalid crypto padding$"),
+    # GHSA-8wjv-2p76-3863, 2.14.0: a header nested deeper than the interpreter recurses,
+    # PyJWT's DecodeError rather than a RecursionError (before the signature is checked)
+    verification_fails("ghsa-8wjv-nested-header",
+                       b64url(b"[" * 100_000 + b"]" * 100_000) + "." + b64url(b"{}") + ".c2ln", TOKEN_KEY,
+                       jwt.exceptions.DecodeError, count=30),
+]
 
 
 def refused(exp_time):
@@ -612,6 +673,9 @@ TOKEN_CASES = [
     # looked up again by the handler: the second failure is raised while handling the first
     fails("token_decrypt", "missing-jwt", NameError, TOKEN, TOKEN_KEY, at=248, match="^name 'jwt' is not defined$",
           handling=NameError, globals={"jwt": DELETE}),
+    # not an advisory: from 2.13.0 PyJWT refuses an empty key, which only warned before
+    also("token", "empty-key", jwt.exceptions.InvalidKeyError, 1, "", at=240, match="^HMAC key must not be empty.$"),
+    *ADVISORY_CASES,
 ]
 
 

@@ -4,11 +4,12 @@ as a script of its own, and gives the values that its comments show ("# 'hello'"
 the methods raise, at the lines they give."""
 
 import re
+import tomllib
 
 import pytest
 
 from method_cases import CASES
-from readme_blocks import DOCS, blocks, claims, literal_claim, matches, pages, run_python
+from readme_blocks import DOCS, ROOT, blocks, claims, literal_claim, matches, pages, run_python
 
 PYTHON = [block for page in pages() for block in blocks("python", page)]
 
@@ -105,3 +106,28 @@ def test_documented_error_is_raised_there(page, method, error, entries):
 def test_every_method_has_its_errors_documented():
     methods = {case.method for case in CASES} - {"__init__"}
     assert {method for _, method, _, _ in DOCUMENTED} == methods
+
+
+# ---- the dependency ranges that the pages state ------------------------------------------
+
+# the names that the pages give the packages of pyproject.toml's dependencies
+PACKAGES = {"pycryptodome": "PyCryptodome", "rsa": "python-rsa", "PyJWT": "PyJWT"}
+
+
+def stated_ranges(page):
+    """{package: [(floor, ceiling or None)]} of every "NAME X.Y or later[,] [before Z]" of
+    `page`, tables and prose alike (lines joined, table cells taken as spaces)."""
+    text = " ".join((ROOT / page).read_text(encoding="utf-8").replace("|", " ").split())
+    return {name: re.findall(rf"{re.escape(shown)}(?: \(`\w+`\))? (\d+(?:\.\d+)*) or later(?:,? before (\d+))?", text)
+            for name, shown in PACKAGES.items()}
+
+
+@pytest.mark.parametrize("page", ["docs/packaging.md", "docs/migrating.md", "CHANGELOG.md"])
+def test_pages_state_the_ranges_of_pyproject(page):
+    requirements = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))["project"]["dependencies"]
+    ranges = {re.match(r"[\w.-]+", r).group(0): re.search(r">=([\d.]+),<(\d+)", r).groups() for r in requirements}
+    assert set(ranges) == set(PACKAGES)
+    stated = stated_ranges(page)
+    for name, (floor, ceiling) in ranges.items():
+        assert stated[name], (page, name)  # each page names every package's range
+        assert all(f == floor and c in ("", ceiling) for f, c in stated[name]), (page, name, stated[name], floor)

@@ -48,6 +48,13 @@ def test_wrong_keys_and_ivs():
     assert aes == des
 
 
+def test_cbc_decryption_is_a_padding_oracle():
+    recovered, calls = figures.cbc_padding_oracle()
+    assert recovered == "pay 100 to alice"
+    quoted(f"knowing only which calls raised `ValueError`, {calls} calls of `aes_cbc_decrypt`",
+           'recovered its text, "pay 100 to alice"')
+
+
 def test_php_variant_loses_trailing_nuls():
     assert figures.php_trailing_nuls() == "abc"
     quoted('`php_decrypt(php("abc\\x00\\x00", key, iv), key, iv)` returns "abc"')
