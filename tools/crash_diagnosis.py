@@ -38,6 +38,26 @@ CRASHING_TYPE = textwrap.dedent("""
 """)
 FAULT_FRAMES = ("dictresize", "type_ready")
 
+# CPython 3.13 without the GIL (3.13.15 here) frees an item array twice when PyList_New
+# cannot allocate a list's own: a list object taken from the free list still points to
+# the array of the list it was, which list_dealloc frees again. The heap's free list then
+# holds a cycle, and the process loops for ever as it clears its heaps at exit
+# (_PyThreadState_ClearMimallocHeaps). LIST_DOUBLE_FREE shows it without the module: with
+# the allocator's debug hooks (PYTHONMALLOC=mimalloc_debug) the second free stops the
+# process at once, with their report or by a fault where they read the freed block.
+LIST_DOUBLE_FREE = textwrap.dedent("""
+    import _testcapi
+    a, b, c = "a", "b", "c"
+    x = [a, b, c]
+    del x  # to the free list; its array is freed
+    _testcapi.set_nomemory(0, 1)
+    try:
+        y = [a, b, c]  # the free list's object, whose new array cannot be allocated
+    except MemoryError:
+        pass
+    _testcapi.remove_mem_hooks()
+""")
+
 # A frame is the module's when its function is in the module's namespace (cm::, also
 # inside a template's arguments) or its code lies in the module's library.
 MODULE_FUNCTION = re.compile(r"(?<![\w:])cm::|PyInit_crypt_main")
@@ -259,6 +279,13 @@ def interpreter_has_the_type_fault(python=sys.executable, env=None):
     """Whether `python` crashes in type() under single failing allocations, with the
     stack that is_the_type_fault recognises."""
     return is_the_type_fault(stack_of_crash([python, "-c", CRASHING_TYPE], env=env))
+
+
+def interpreter_has_the_list_fault(python=sys.executable):
+    """Whether `python` frees a list's stale item array again (LIST_DOUBLE_FREE)."""
+    env = dict(os.environ, PYTHONMALLOC="mimalloc_debug")
+    result = subprocess.run([python, "-c", LIST_DOUBLE_FREE], env=env, capture_output=True, text=True, timeout=120)
+    return result.returncode < 0 or "_PyMem_DebugRawFree: bad ID" in result.stderr
 
 
 def main():
