@@ -141,13 +141,16 @@ def test_name_found_as_a_loaded_submodule():
     assert out.split() == ["True"]
 
 
-@pytest.mark.parametrize("broken, line", [
+@pytest.mark.parametrize("broken, entries", [
     # a failing staticmethod fails the first static method's creation
-    ("lambda f: 1 / 0", 60),
+    ("lambda f: 1 / 0", [("init crypt_main", 60)]),
+    # the same line twice, the method's own (its call does not bind) inside the start-up's
+    ("lambda f: f()", [("init crypt_main", 60), ("crypt_main._Crypt.aes_ecb", 60)]),
     # a staticmethod whose result fails when the class is made (type() calls __set_name__)
-    ("lambda f: type('SetNameFails', (), {'__set_name__': lambda self, owner, name: 1 / 0})()", 31),
-], ids=["method", "class"])
-def test_failing_class_creation_reports_its_line(broken, line):
+    ("lambda f: type('SetNameFails', (), {'__set_name__': lambda self, owner, name: 1 / 0})()",
+     [("init crypt_main", 31)]),
+], ids=["method", "method-called", "class"])
+def test_failing_class_creation_reports_its_line(broken, entries):
     out = run_python(f"""
         import builtins, traceback
         import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
@@ -160,7 +163,7 @@ def test_failing_class_creation_reports_its_line(broken, line):
         finally:
             builtins.staticmethod = real
     """)
-    assert eval(out) == [("init crypt_main", line)]
+    assert eval(out) == entries
 
 
 def test_nothing_of_a_failed_start_up_stays_alive():
