@@ -5,6 +5,7 @@ does: same results, same errors. Otherwise the figures would compare different w
 import binascii
 import os
 import sys
+import traceback
 import types
 
 import pytest
@@ -78,3 +79,17 @@ def test_the_same_failures(op, args, error, stand_ins, monkeypatch):
     # what an AttributeError names (None when a descriptor raised it)
     assert getattr(module_error.value, "name", None) == getattr(pure_error.value, "name", None)
     assert type(getattr(module_error.value, "obj", None)) is type(getattr(pure_error.value, "obj", None))
+    # the frames below the method's own entry: the library's, where it raised
+    assert below(module_error.value, "crypt_main.py") == below(pure_error.value, pure_crypt.__file__)
+
+
+def below(error, filename):
+    """For the exception and each that it was raised while handling, the traceback
+    entries that follow the first one in `filename`."""
+    tails = []
+    while error is not None:
+        entries = traceback.extract_tb(error.__traceback__)
+        first = next((i for i, entry in enumerate(entries) if entry.filename == filename), len(entries))
+        tails.append([(entry.filename, entry.name, entry.lineno) for entry in entries[first + 1:]])
+        error = error.__context__
+    return tails
