@@ -85,25 +85,42 @@ def test_str_is_the_builtin_type_not_a_global():
 
 
 class Key:
-    """A key with an equality of its own: namespaces holding one are looked up as usual."""
+    """A key with an equality of its own, which a look-up of "hashlib" meets when it is
+    placed before that name: namespaces holding one are looked up as usual."""
+
+    def __init__(self):
+        self.comparisons = 0
 
     def __hash__(self):
         return hash("hashlib")
 
     def __eq__(self, other):
+        self.comparisons += 1
         return False
 
 
 def test_a_namespace_with_a_key_that_is_not_text_is_looked_up_as_usual():
     namespace = crypt_main.__dict__
-    namespace[Key()] = None
+    saved = list(namespace.items())
+    key = Key()
     try:
-        assert m_crypt.md5("abc", None) == MD5_ABC
+        remembered()  # a remembered namespace that then changes
+        hashlib_module = namespace.pop("hashlib")
+        namespace[key] = None
+        namespace["hashlib"] = hashlib_module  # after the key: each look-up compares with the key first
+        python_global = types.FunctionType((lambda: hashlib).__code__, namespace)
+        key.comparisons = 0
+        for _ in range(5):
+            python_global()
+        looked_up, key.comparisons = key.comparisons, 0
+        for _ in range(5):
+            assert m_crypt.md5("abc", None) == MD5_ABC
+        assert key.comparisons == looked_up > 0  # each call's look-up, as in Python
         with module_global("hashlib", fake_hashlib()):
             assert m_crypt.md5("abc", None) == "fake:abc"
     finally:
-        for key in [k for k in namespace if isinstance(k, Key)]:
-            del namespace[key]
+        namespace.clear()  # the bindings back in their order
+        namespace.update(saved)
     assert m_crypt.md5("abc", None) == MD5_ABC
 
 
