@@ -228,6 +228,41 @@ def test_a_method_that_outlived_a_failed_start_up_uses_its_own_globals():
     assert out == ["True True", "True", "crypt_main._Crypt.aes_ecb 63 True", "crypt_main._Crypt.aes_ecb 63 True"]
 
 
+def test_a_start_up_inside_a_call_under_another_thread_state_checks_its_own():
+    # A method that outlived a failed start-up is inside a call, its results checked,
+    # when its callee starts the module again under a second thread state, where
+    # staticmethod gives a result with an exception set.
+    out = run_python(f"""
+        import builtins, sys, traceback
+        sys.path.insert(0, {os.path.dirname(__file__)!r})
+        import misbehaving
+        helpers = misbehaving.load()
+        import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
+        real, kept = builtins.staticmethod, []
+        def keep(f):
+            kept.append(f)
+            raise RuntimeError
+        builtins.staticmethod = keep
+        try:
+            import crypt_main
+        except RuntimeError:
+            pass
+        class StartsAgain(str):
+            def encode(self, *args, **kwargs):
+                builtins.staticmethod = helpers.update
+                try:
+                    helpers.call_under_new_thread_state(__import__, "crypt_main")
+                except Exception as e:
+                    print(type(e).__name__, "|", e, "|",
+                          [(f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__) if f.filename == "crypt_main.py"])
+                builtins.staticmethod = real
+                return str.encode(self, *args, **kwargs)
+        kept[0](StartsAgain("x"), "0123456789abcdef")
+        print(helpers.update)
+    """).splitlines()
+    assert out == [f"SystemError | {out[1]} returned a result with an exception set | [('init crypt_main', 60)]", out[1]]
+
+
 # A first import that fails (jwt blocked, line 22), then a change to builtins.staticmethod,
 # then a second import: the second execution looks staticmethod up again. Packages that
 # should load meanwhile are loaded first: their own code needs the real staticmethod.
