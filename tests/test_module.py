@@ -228,6 +228,47 @@ def test_a_method_that_outlived_a_failed_start_up_uses_its_own_globals():
     assert out == ["True True", "True", "crypt_main._Crypt.aes_ecb 63 True", "crypt_main._Crypt.aes_ecb 63 True"]
 
 
+def test_failed_start_ups_keep_no_memory():
+    # A start-up made to fail (staticmethod keeps the method and raises), then the method
+    # it left failing and its entry's frame read, again and again: nothing of it stays.
+    # The interpreter's own tables (sys.modules, the import of an extension) grow over
+    # the first few hundred attempts, the warm-up; what is kept per attempt grows every
+    # batch by as much again, so the median batch is measured against its attempts.
+    out = run_python("""
+        import builtins, gc, statistics, sys, traceback
+        import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
+        real = builtins.staticmethod
+        def attempt():
+            kept = []
+            def keep(f):
+                kept.append(f)
+                raise RuntimeError
+            builtins.staticmethod = keep
+            try:
+                import crypt_main
+            except RuntimeError:
+                pass
+            finally:
+                builtins.staticmethod = real
+            try:
+                kept[0]("x", "a short key")
+            except ValueError as e:
+                frame = [f for f, _ in traceback.walk_tb(e.__traceback__) if f.f_code.co_filename == "crypt_main.py"][0]
+                frame.f_code.co_name, frame.f_globals
+        def growth(attempts):
+            gc.collect()
+            before = sys.getallocatedblocks()
+            for _ in range(attempts):
+                attempt()
+            gc.collect()
+            return sys.getallocatedblocks() - before
+        growth(500)
+        print(statistics.median(growth(250) for _ in range(5)))
+    """)
+    FIGURES["failed start-up: blocks grown per batch of 250, median"] = float(out)
+    assert float(out) < 250 / 2  # one block kept per attempt: >= 250
+
+
 def test_a_start_up_inside_a_call_under_another_thread_state_checks_its_own():
     # A method that outlived a failed start-up is inside a call, its results checked,
     # when its callee starts the module again under a second thread state, where
