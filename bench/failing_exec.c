@@ -4,25 +4,11 @@
    the entry "init failing_exec" at line 60 (an empty code object, and a frame with the
    module's dictionary as its globals). Called, the function raises ValueError with an
    entry of its own at line 63, made the same way. bench/startup_memory.py measures what
-   failed start-ups of it leave, beside crypt_main's and a pure-Python module's. */
+   failed start-ups of it leave, beside crypt_main's and a pure-Python module's.
+   CPython 3.12 and later. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <frameobject.h>
-
-#if PY_VERSION_HEX < 0x030C0000
-static PyObject *PyErr_GetRaisedException(void) {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (value != NULL && traceback != NULL) PyException_SetTraceback(value, traceback);
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    return value;
-}
-static void PyErr_SetRaisedException(PyObject *exception) {
-    PyErr_Restore(Py_NewRef(Py_TYPE(exception)), exception, PyException_GetTraceback(exception));
-}
-#endif
 
 /* Adds the entry to the pending exception's traceback. What it needs is made with the
    exception taken out of the thread state, as crypt_main does. */

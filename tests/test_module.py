@@ -196,20 +196,31 @@ def test_nothing_of_a_failed_start_up_stays_alive():
     assert out == ["25 True", "25 True", "[None, None]", "900150983cd24fb0d6963f7d28e17f72"]
 
 
-def test_a_method_that_outlived_a_failed_start_up_uses_its_own_globals():
-    out = run_python("""
-        import builtins, traceback
-        import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
-        real, kept = builtins.staticmethod, []
-        def keep(f):
-            kept.append(f)
-            raise RuntimeError
+# The start of a child whose start-up of the module fails at line 60: staticmethod keeps
+# the method it is given (in `kept`) and raises. The packages are loaded first: their
+# own code needs the real staticmethod.
+FAILING_START_UP = textwrap.dedent("""
+    import builtins
+    import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
+    real, kept = builtins.staticmethod, []
+    def keep(f):
+        kept.append(f)
+        raise RuntimeError
+    def fail_start_up():
         builtins.staticmethod = keep
         try:
             import crypt_main
         except RuntimeError:
             pass
-        builtins.staticmethod = real
+        finally:
+            builtins.staticmethod = real
+""")
+
+
+def test_a_method_that_outlived_a_failed_start_up_uses_its_own_globals():
+    out = run_python(FAILING_START_UP + textwrap.dedent("""
+        import traceback
+        fail_start_up()
         aes_ecb = kept[0]
         ciphertext = aes_ecb("x", "0123456789abcdef")  # its module is gone: its globals are not
         import crypt_main
@@ -224,7 +235,7 @@ def test_a_method_that_outlived_a_failed_start_up_uses_its_own_globals():
             except AttributeError as e:
                 frame, line = list(traceback.walk_tb(e.__traceback__))[-1]
                 print(frame.f_code.co_name, line, frame.f_globals is method.__globals__)
-    """).splitlines()
+    """)).splitlines()
     assert out == ["True True", "True", "crypt_main._Crypt.aes_ecb 63 True", "crypt_main._Crypt.aes_ecb 63 True"]
 
 
@@ -234,22 +245,11 @@ def test_failed_start_ups_keep_no_memory():
     # The interpreter's own tables (sys.modules, the import of an extension) grow over
     # the first few hundred attempts, the warm-up; what is kept per attempt grows every
     # batch by as much again, so the median batch is measured against its attempts.
-    out = run_python("""
-        import builtins, gc, statistics, sys, traceback
-        import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
-        real = builtins.staticmethod
+    out = run_python(FAILING_START_UP + textwrap.dedent("""
+        import gc, statistics, sys, traceback
         def attempt():
-            kept = []
-            def keep(f):
-                kept.append(f)
-                raise RuntimeError
-            builtins.staticmethod = keep
-            try:
-                import crypt_main
-            except RuntimeError:
-                pass
-            finally:
-                builtins.staticmethod = real
+            kept.clear()
+            fail_start_up()
             try:
                 kept[0]("x", "a short key")
             except ValueError as e:
@@ -264,7 +264,7 @@ def test_failed_start_ups_keep_no_memory():
             return sys.getallocatedblocks() - before
         growth(500)
         print(statistics.median(growth(250) for _ in range(5)))
-    """)
+    """))
     FIGURES["failed start-up: blocks grown per batch of 250, median"] = float(out)
     assert float(out) < 250 / 2  # one block kept per attempt: >= 250
 
@@ -273,21 +273,12 @@ def test_a_start_up_inside_a_call_under_another_thread_state_checks_its_own():
     # A method that outlived a failed start-up is inside a call, its results checked,
     # when its callee starts the module again under a second thread state, where
     # staticmethod gives a result with an exception set.
-    out = run_python(f"""
-        import builtins, sys, traceback
+    out = run_python(FAILING_START_UP + textwrap.dedent(f"""
+        import sys, traceback
         sys.path.insert(0, {os.path.dirname(__file__)!r})
         import misbehaving
         helpers = misbehaving.load()
-        import jwt, rsa, Crypto.Cipher.AES, Crypto.Cipher.DES, Crypto.Util.Padding
-        real, kept = builtins.staticmethod, []
-        def keep(f):
-            kept.append(f)
-            raise RuntimeError
-        builtins.staticmethod = keep
-        try:
-            import crypt_main
-        except RuntimeError:
-            pass
+        fail_start_up()
         class StartsAgain(str):
             def encode(self, *args, **kwargs):
                 builtins.staticmethod = helpers.update
@@ -300,7 +291,7 @@ def test_a_start_up_inside_a_call_under_another_thread_state_checks_its_own():
                 return str.encode(self, *args, **kwargs)
         kept[0](StartsAgain("x"), "0123456789abcdef")
         print(helpers.update)
-    """).splitlines()
+    """)).splitlines()
     assert out == [f"SystemError | {out[1]} returned a result with an exception set | [('init crypt_main', 60)]", out[1]]
 
 
