@@ -3,6 +3,9 @@ are answered from tables, and every change is seen at the very next call."""
 
 import builtins
 import hashlib
+import operator
+import sys
+import traceback
 import types
 
 import pytest
@@ -85,25 +88,42 @@ def test_str_is_the_builtin_type_not_a_global():
 
 
 class Key:
-    """A key with an equality of its own: namespaces holding one are looked up as usual."""
+    """A key with an equality of its own, which a look-up of "hashlib" meets when it is
+    placed before that name: namespaces holding one are looked up as usual."""
+
+    def __init__(self):
+        self.comparisons = 0
 
     def __hash__(self):
         return hash("hashlib")
 
     def __eq__(self, other):
+        self.comparisons += 1
         return False
 
 
 def test_a_namespace_with_a_key_that_is_not_text_is_looked_up_as_usual():
     namespace = crypt_main.__dict__
-    namespace[Key()] = None
+    saved = list(namespace.items())
+    key = Key()
     try:
-        assert m_crypt.md5("abc", None) == MD5_ABC
+        remembered()  # a remembered namespace that then changes
+        hashlib_module = namespace.pop("hashlib")
+        namespace[key] = None
+        namespace["hashlib"] = hashlib_module  # after the key: each look-up compares with the key first
+        python_global = types.FunctionType((lambda: hashlib).__code__, namespace)
+        key.comparisons = 0
+        for _ in range(5):
+            python_global()
+        looked_up, key.comparisons = key.comparisons, 0
+        for _ in range(5):
+            assert m_crypt.md5("abc", None) == MD5_ABC
+        assert key.comparisons == looked_up > 0  # each call's look-up, as in Python
         with module_global("hashlib", fake_hashlib()):
             assert m_crypt.md5("abc", None) == "fake:abc"
     finally:
-        for key in [k for k in namespace if isinstance(k, Key)]:
-            del namespace[key]
+        namespace.clear()  # the bindings back in their order
+        namespace.update(saved)
     assert m_crypt.md5("abc", None) == MD5_ABC
 
 
@@ -191,3 +211,57 @@ def test_the_utf_8_short_cut_fails_as_bytes_decode_does(data):
     with pytest.raises(UnicodeDecodeError) as expected:
         data.decode()
     assert (str(error), error.args) == (str(expected.value), expected.value.args)
+
+
+def down(depth, call):
+    """call() made under `depth` nested calls of Python functions from C (through map):
+    each takes a share of the recursion limit (or of the C stack)."""
+    if depth == 0:
+        return call()
+    return next(map(lambda _: down(depth - 1, call), [None]))
+
+
+def through_index(call):
+    """call() made inside one more call from C, which takes another share than down's
+    steps: Python's __index__, called by operator.index."""
+    class Index:
+        def __index__(self):
+            call()
+            return 0
+    return lambda: operator.index(Index())
+
+
+def recursion_errors(depths, call):
+    errors = []
+    for depth in depths:
+        try:
+            down(depth, call)
+        except RecursionError as e:
+            errors.append(e)
+    return errors
+
+
+def test_the_utf_8_short_cut_meets_the_recursion_limit_as_a_call_of_the_method_does():
+    # Called with no recursion left, aes_ecb fails at its first step that counts as a
+    # call: key.encode("utf-8") at line 62, with the message of a method's call. The
+    # depth at which that happens is found by trying those around the limit, from two
+    # ways down whose steps differ in size.
+    limit = sys.getrecursionlimit()
+    if sys.version_info >= (3, 12):
+        sys.setrecursionlimit(10**6)  # Python frames counted apart: the C calls meet their limit first
+    try:
+        aes_ecb = lambda: m_crypt.aes_ecb("x", KEY16)  # noqa: E731
+        aes_ecb()
+        low, high = 0, 1  # the first depth at which the way down alone fails
+        while recursion_errors([high], lambda: None) == []:
+            low, high = high, high * 2
+        while high - low > 1:
+            middle = (low + high) // 2
+            low, high = (low, middle) if recursion_errors([middle], lambda: None) else (middle, high)
+        around = range(high - 3, high + 4)
+        errors = recursion_errors(around, aes_ecb) + recursion_errors(around, through_index(aes_ecb))
+    finally:
+        sys.setrecursionlimit(limit)
+    raised_at_the_step = [str(e) for e in errors if tuple(traceback.extract_tb(e.__traceback__)[-1])[:3] ==
+                          ("crypt_main.py", 62, "crypt_main._Crypt.aes_ecb")]
+    assert any(message.endswith(" while calling a Python object") for message in raised_at_the_step), errors

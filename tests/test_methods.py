@@ -1,6 +1,7 @@
 """The methods of _Crypt: kinds, names, docstrings, defaults, signatures, lines."""
 
 import builtins
+import dis
 import inspect
 import pickle
 import pydoc
@@ -77,6 +78,11 @@ def test_function_code_signature_and_binding(name):
     assert code.co_firstlineno == DEFINED_AT[name]
     # A function made from the code fails cleanly, as one made from the interpreter's own
     # empty code objects does, at the definition line.
+    depth = peak = 0  # what the bytecode pushes at most: the stack its frames are given must hold it
+    for instruction in dis.get_instructions(code):
+        depth += dis.stack_effect(instruction.opcode, instruction.arg, jump=False)
+        peak = max(peak, depth)
+    assert code.co_stacksize >= peak > 0
     made = types.FunctionType(code, f.__globals__, name, f.__defaults__)
     with pytest.raises(AssertionError) as info:
         made(*parameters)

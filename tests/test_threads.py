@@ -8,6 +8,7 @@ import subprocess
 import sys
 import textwrap
 import threading
+import types
 
 import pytest
 
@@ -86,6 +87,77 @@ def test_a_method_called_under_another_thread_state_inside_a_call():
     assert m_crypt.sha256(CallsInside("outer"), "lower") == hexdigest("sha256", "outer")
     assert inner[0] == hexdigest("md5", "inner")
     raises_at(AttributeError, lambda: m_crypt.sha256(1, "lower"), ("sha256", 199))
+
+
+def hashlib_of(md5, sha1=None):
+    """A module standing in for hashlib, with the given constructors (called through the
+    module, the path whose results the module checks at once)."""
+    module = types.ModuleType("hashlib")
+    module.md5, module.sha1 = md5, sha1
+    return module
+
+
+def test_a_result_with_an_exception_set_under_another_thread_state_inside_a_call():
+    # md5's value runs sha1 under a second thread state; the update of each leaves an
+    # exception set. Each call checks the thread state it runs under: not one that the
+    # call around it found, nor one that an inner call left.
+    helpers = misbehaving.load()
+    digest = lambda: types.SimpleNamespace(update=helpers.update, hexdigest=lambda: "digest")  # noqa: E731
+    inner = []
+
+    class CallsInside(str):
+        def encode(self, *args, **kwargs):
+            inner.append(raises_at(SystemError, lambda: helpers.call_under_new_thread_state(m_crypt.sha1, "x", "lower"),
+                                   ("sha1", 186)))
+            return str.encode(self, *args, **kwargs)
+
+    with module_global("hashlib", hashlib_of(digest, digest)):
+        outer = raises_at(SystemError, lambda: m_crypt.md5(CallsInside("outer"), "lower"), ("md5", 115))
+    assert [str(e) for e in inner + [outer]] == [f"{helpers.update!r} returned a result with an exception set"] * 2
+
+
+def test_a_thread_checks_its_own_thread_state_while_another_is_inside_a_call():
+    # The other thread's call checks a result between two steps of this thread's call,
+    # which then meets a callee that leaves an exception set.
+    helpers = misbehaving.load()
+    inside, resume, checked, done = (threading.Event() for _ in range(4))
+
+    class Waits(str):  # the other thread's value: its call waits at the update
+        def encode(self, *args, **kwargs):
+            inside.set()
+            resume.wait(60)
+            return str.encode(self, *args, **kwargs)
+
+    class Holds:  # the other thread's fmt, compared after its results were checked
+        def __eq__(self, other):
+            checked.set()
+            done.wait(60)
+            return False
+
+    def this_threads_digest():
+        resume.set()
+        assert checked.wait(60)
+        return types.SimpleNamespace(update=helpers.update, hexdigest=lambda: "digest")
+
+    def other_threads_digest():
+        return types.SimpleNamespace(update=lambda data: None, hexdigest=lambda: "the other's digest")
+
+    this_thread = threading.get_ident()
+    digests = {True: this_threads_digest, False: other_threads_digest}
+    stand_in = hashlib_of(lambda: digests[threading.get_ident() == this_thread]())
+    other = []
+    with module_global("hashlib", stand_in):
+        thread = threading.Thread(target=lambda: other.append(m_crypt.md5(Waits("other"), Holds())))
+        thread.start()
+        try:
+            assert inside.wait(60)
+            error = raises_at(SystemError, lambda: m_crypt.md5("abc", "lower"), ("md5", 115))
+        finally:
+            resume.set()
+            done.set()
+            thread.join()
+    assert str(error) == f"{helpers.update!r} returned a result with an exception set"
+    assert other == ["the other's digest"]
 
 
 # ---- daemon threads inside calls when the program ends -------------------------------

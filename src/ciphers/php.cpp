@@ -24,7 +24,7 @@ Ref php(Call& c, Ref self, Ref value, Ref key, Ref iv, Ref base64s) {
     Ref cryptor = php_cryptor(c, self, key, iv);      CHECK(cryptor);
 
     c.at(137);  // result = cryptor.encrypt(self._add_to_16(value))
-    Ref encrypt = cryptor.attr(N.encrypt);            CHECK(encrypt);
+    Callee encrypt = cryptor.method_attr(N.encrypt);  CHECK(encrypt);
     Ref plain = self.method(N.add_to_16, value);      CHECK(plain);
     Ref result = encrypt.call(plain.take());          CHECK(result);
 
