@@ -511,8 +511,9 @@ $(foreach v,3.14 3.15,$(eval bench-check-$(v) bench-instr-$(v): bench-%-$(v): un
 # .venv-3.13t-tsan; fails on any report whose stack passes through the module
 # (tools/tsan-reports), and counts the others, which CPython's own suppressions
 # (Tools/tsan, kept with the build) do not name. Not in CI: run on demand.
-# make bench-instr-3.13t, bench-check-3.13t, bench-scaling-3.13t: the instruction counts,
-# the guard and the scaling with threads (bench/scaling.py) on the free-threaded build.
+# make bench-instr-3.13t, bench-check-3.13t, bench-threads-3.13t: the instruction counts,
+# the guard, and calls per second on one thread and on two (bench/threads.py; make
+# bench-threads on the default build) on the free-threaded build.
 FT_PYTHON = $$(tools/build-python --disable-gil)
 FT_TSAN_PYTHON = $$(tools/build-python --disable-gil --with-thread-sanitizer)
 FT_SETUP = PYTHON_VERSION=3.13 DEV_REQUIREMENTS="requirements-tools.txt requirements-build.txt" \
@@ -531,12 +532,23 @@ test-3.13t-tsan:
 		.venv-3.13t-tsan/bin/python -m pytest -q -p no:cacheprovider $(PYTEST_ARGS) $(FT_TSAN_TESTS)
 	tools/tsan-reports build/tsan crypt_main
 
+# make dist-3.13t, test-wheel-3.13t: the free-threaded CPython 3.13's manylinux2014 x86-64
+# wheel (cp313t, built by that interpreter: tools/build-wheel) in build/wheels/3.13t-x86_64,
+# and the whole suite against it, installed into a new venv with the tools of make
+# test-3.13t (tools/test-wheel).
+dist-3.13t: $(WHEELS)/3.13t-x86_64/.built
+test-wheel-3.13t: dist-3.13t peers
+	tools/test-wheel "$(FT_PYTHON)" --wheel $(WHEELS)/3.13t-x86_64/*.whl $(PYTEST_ARGS) $(TESTS)
+
 bench-instr-3.13t bench-check-3.13t: bench-%-3.13t:
 	$(MAKE) $(if $(filter instr,$*),bench-instr BENCH_WRITE=,bench-check) PYTHON="$(FT_PYTHON)" $(FT_SETUP) \
 		VENV=.venv-3.13t
 
-bench-scaling-3.13t:
-	$(MAKE) build PYTHON="$(FT_PYTHON)" $(FT_SETUP) VENV=.venv-3.13t
-	.venv-3.13t/bin/python bench/scaling.py $(BENCH_ARGS)
+bench-threads: build
+	$(PY) bench/threads.py $(BENCH_ARGS)
 
-.PHONY: test-3.13t test-3.13t-tsan bench-instr-3.13t bench-check-3.13t bench-scaling-3.13t
+bench-threads-3.13t:
+	$(MAKE) bench-threads PYTHON="$(FT_PYTHON)" $(FT_SETUP) VENV=.venv-3.13t
+
+.PHONY: test-3.13t test-3.13t-tsan dist-3.13t test-wheel-3.13t bench-instr-3.13t bench-check-3.13t bench-threads \
+	bench-threads-3.13t
