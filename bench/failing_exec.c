@@ -49,7 +49,13 @@ static int exec_module(PyObject *module) {
     return -1;
 }
 
-static PyModuleDef_Slot slots[] = {{Py_mod_exec, exec_module}, {0, NULL}};
+static PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, exec_module},
+#ifdef Py_GIL_DISABLED
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED}, /* as crypt_main: importing it leaves the GIL off */
+#endif
+    {0, NULL},
+};
 static PyModuleDef definition = {PyModuleDef_HEAD_INIT, "failing_exec", NULL, 0, NULL, slots, NULL, NULL, NULL};
 
 PyMODINIT_FUNC PyInit_failing_exec(void) { return PyModuleDef_Init(&definition); }

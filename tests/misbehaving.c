@@ -88,7 +88,13 @@ static int exec_module(PyObject *module) {
     return status;
 }
 
-static PyModuleDef_Slot slots[] = {{Py_mod_exec, exec_module}, {0, NULL}};
+static PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, exec_module},
+#ifdef Py_GIL_DISABLED
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED}, /* as crypt_main: importing it leaves the GIL off */
+#endif
+    {0, NULL},
+};
 static struct PyModuleDef definition = {PyModuleDef_HEAD_INIT, "misbehaving", NULL, 0, functions, slots};
 
 PyMODINIT_FUNC PyInit_misbehaving(void) { return PyModuleDef_Init(&definition); }
