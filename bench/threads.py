@@ -6,7 +6,9 @@ with a control that tells whether the second core was free.
 The same mix of calls (digests, Base64, AES both ways, a token made and verified) runs
 N times on one thread, then split over two threads; the figure is calls per second, the
 best of R rounds, the variants taken in turn within each round so that the machine's
-load falls on all alike. The control is a loop of pure-Python arithmetic, which two
+load falls on all alike; beside it, the processor time that the threads themselves spent
+per call (the least of the rounds), which grows with two threads only by what they cost
+each other (contention for shared memory), whatever else the machine runs. The control is a loop of pure-Python arithmetic, which two
 threads run twice as fast when they truly run at once and the second core is free: its
 ratio bounds what the calls could reach in the same moments. With the GIL (a default
 build) no ratio rises above 1; without it (a free-threaded CPython) the module's ratio is
@@ -53,13 +55,18 @@ def control():
 
 
 def rate(one_pass, calls_per_pass, passes, threads):
-    """Calls per second when `threads` threads share `passes` passes."""
+    """Calls per second when `threads` threads share `passes` passes, and the processor
+    time of a call (of the threads' own: what contention between them costs shows there,
+    a core taken by another process does not)."""
     start = threading.Barrier(threads + 1)
+    cpu = []
 
     def work(n):
         start.wait()
+        began = time.thread_time()
         for _ in range(n):
             one_pass()
+        cpu.append(time.thread_time() - began)
 
     shares = [passes // threads + (i < passes % threads) for i in range(threads)]
     workers = [threading.Thread(target=work, args=(n,)) for n in shares]
@@ -69,7 +76,8 @@ def rate(one_pass, calls_per_pass, passes, threads):
     began = time.perf_counter()
     for w in workers:
         w.join()
-    return passes * calls_per_pass / (time.perf_counter() - began)
+    calls = passes * calls_per_pass
+    return calls / (time.perf_counter() - began), sum(cpu) / calls
 
 
 def main():
@@ -79,19 +87,24 @@ def main():
     args = parser.parse_args()
     variants = {"module": mix(crypt_main.m_crypt), "pure-Python": mix(pure_crypt.m_crypt), "control": control()}
     best = {(name, threads): 0.0 for name in variants for threads in (1, 2)}
+    cpu = {(name, threads): float("inf") for name in variants for threads in (1, 2)}
     for _ in range(args.rounds):
         for name, (one_pass, per_pass) in variants.items():
             passes = args.calls // per_pass if name != "control" else args.calls
             for threads in (1, 2):
-                best[name, threads] = max(best[name, threads], rate(one_pass, per_pass, passes, threads))
+                calls_per_second, cpu_per_call = rate(one_pass, per_pass, passes, threads)
+                best[name, threads] = max(best[name, threads], calls_per_second)
+                cpu[name, threads] = min(cpu[name, threads], cpu_per_call)
     free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
     gil = "on" if not free_threaded or sys._is_gil_enabled() else "off"
     print(f"CPython {sys.version.split()[0]}{' free-threaded' if free_threaded else ''}, the GIL {gil};"
           f" best of {args.rounds} rounds of {args.calls} calls")
-    print("\n| calls | 1 thread, calls/s | 2 threads, calls/s | 2 threads / 1 |\n|---|---:|---:|---:|")
+    print("\n| calls | 1 thread, calls/s | 2 threads, calls/s | 2 threads / 1 | processor time of a call,"
+          " 1 thread | 2 threads | 2 / 1 |\n|---|---:|---:|---:|---:|---:|---:|")
     for name in variants:
         one, two = best[name, 1], best[name, 2]
-        print(f"| {name} | {one:,.0f} | {two:,.0f} | {two / one:.2f} |")
+        print(f"| {name} | {one:,.0f} | {two:,.0f} | {two / one:.2f} | {cpu[name, 1] * 1e6:.2f} µs"
+              f" | {cpu[name, 2] * 1e6:.2f} µs | {cpu[name, 2] / cpu[name, 1]:.2f} |")
     module = best["module", 2] / best["module", 1]
     pure = best["pure-Python", 2] / best["pure-Python", 1]
     print(f"\nmodule against the pure class: {best['module', 1] / best['pure-Python', 1]:.2f}x the calls per second"

@@ -143,11 +143,29 @@ constexpr Import imports[] = {
     {28, &N.Crypto_Util_Padding, &N.unpad},    // from Crypto.Util.Padding import unpad
 };
 
+// What the class's namespace holds of each method, and the function in it: kept (borrowed)
+// to be made immortal once the module's execution has succeeded, without the GIL.
+struct MadeMethods {
+#ifdef Py_GIL_DISABLED
+    PyObject* objects[2 * max_methods];
+    size_t count = 0;
+    void add(const Ref& o) noexcept { objects[count++] = o.get(); }
+    void make_immortal() noexcept {
+        for (size_t i = 0; i < count; ++i) ::make_immortal(objects[i]);
+    }
+#else
+    void add(const Ref&) noexcept {}
+#endif
+};
+
 // The method's function object, wrapped with `staticmethod` when the method is static.
-Ref new_method(std::span<const MethodDef> table, size_t index, const Ref& staticmethod) {
+Ref new_method(std::span<const MethodDef> table, size_t index, const Ref& staticmethod, MadeMethods& made) {
     Ref function = Ref::steal(new_function(table, index));           CHECK(function);
+    made.add(function);
     if (table[index].kind == Kind::plain) return function;
-    return staticmethod.call(function.take());
+    Ref method = staticmethod.call(function);                        CHECK(method);
+    made.add(method);
+    return method;
 }
 
 // ---- execution --------------------------------------------------------------------
@@ -159,6 +177,7 @@ struct Startup {
     PyObject* module;
     Call c{nullptr, 1, PyModule_GetDict(module)};
     Ref staticmethod;  // builtins.staticmethod, as this execution finds it
+    MadeMethods made;
 };
 
 // The module object becomes the process's; its __builtins__ is the builtins module.
@@ -227,7 +246,7 @@ int run_body(Startup& s) {
     std::span<const MethodDef> table = method_table();
     for (size_t index = 0; index < table.size(); ++index) {
         c.at(table[index].line);  // def <name>(...): the row's definition line
-        Ref method = new_method(table, index, s.staticmethod);       CHECK(method);
+        Ref method = new_method(table, index, s.staticmethod, s.made);  CHECK(method);
         CHECK(PyDict_SetItemString(namespace_.get(), table[index].name, method.get()));
     }
     c.at(31);  // _Crypt = type("_Crypt", (), namespace)
@@ -279,6 +298,9 @@ int exec(PyObject* module) {
         set_module_dict(nullptr);
         return -1;
     }
+#ifdef Py_GIL_DISABLED
+    s.made.make_immortal();  // the module lives for the process now, and its methods with it
+#endif
     return 0;
 }
 

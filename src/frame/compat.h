@@ -27,6 +27,22 @@ inline bool exception_set(PyThreadState* state) {
 extern "C" PyAPI_FUNC(int) _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
 #endif
 
+#ifdef Py_GIL_DISABLED
+// Objects that the module keeps for the process (its constants, and its functions once
+// the module's execution has succeeded) are made immortal, as a free-threaded CPython
+// makes its code objects' constants and, once a second thread runs, its functions, types
+// and modules: their reference counts then never change, and threads that use them at
+// once do not contend for the memory of the count (a shared count is changed atomically,
+// and its cache line passes from core to core). 3.13 has no call for it: these are the
+// fields of its object.h, set as the interpreter sets them.
+inline void make_immortal(PyObject* op) {
+    if (PyObject_IS_GC(op) && PyObject_GC_IsTracked(op)) PyObject_GC_UnTrack(op);
+    op->ob_tid = _Py_UNOWNED_TID;
+    op->ob_ref_local = _Py_IMMORTAL_REFCNT_LOCAL;
+    op->ob_ref_shared = 0;
+}
+#endif
+
 #if PY_VERSION_HEX < 0x030D0000  // 3.11, 3.12
 
 inline PyThreadState* PyThreadState_GetUnchecked() { return _PyThreadState_UncheckedGet(); }

@@ -24,10 +24,16 @@ PyObject* tuple(const Items&... items) {
     return PyTuple_Pack(sizeof...(Items), items.get()...);
 }
 
-// Sets `slot` once; later executions of the module reuse what is there.
+// Sets `slot` once; later executions of the module reuse what is there. Without the GIL
+// the constant is immortal (compat.h): every call of every thread passes them on.
 template <class Make>
 int once(Obj& slot, Make make) {
-    if (!slot) slot = make();
+    if (!slot) {
+        slot = make();
+#ifdef Py_GIL_DISABLED
+        if (slot) make_immortal(slot.get());
+#endif
+    }
     return slot ? 0 : -1;
 }
 
