@@ -3,19 +3,22 @@ with a control that tells whether the second core was free.
 
     python bench/threads.py [--calls N] [--rounds R]
 
-The same mix of calls (digests, Base64, AES both ways, a token made and verified) runs
-N times on one thread, then split over two threads; the figure is calls per second, the
-best of R rounds, the variants taken in turn within each round so that the machine's
-load falls on all alike; beside it, the processor time that the threads themselves spent
-per call (the least of the rounds), which grows with two threads only by what they cost
-each other (contention for shared memory), whatever else the machine runs. The control is a loop of pure-Python arithmetic, which two
-threads run twice as fast when they truly run at once and the second core is free: its
-ratio bounds what the calls could reach in the same moments. With the GIL (a default
-build) no ratio rises above 1; without it (a free-threaded CPython) the module's ratio is
-to be set beside the pure class's and the control's, all from this one run.
+The same mix of calls (digests, Base64, AES both ways, an HMAC, a token verified) runs N
+times on one thread, then split over two threads, then on one thread again; a round's
+scaling is the two threads' calls per second over the mean of the one thread's before
+and after, so that a change of the machine's load during the round falls on both sides
+alike. Each variant takes its round in turn, and the figures are the medians over the R
+rounds. The control is a loop of pure-Python arithmetic, which two threads run twice as
+fast when they truly run at once and the second core is free: its scaling bounds what the
+calls could reach in the same moments. Beside them, the processor time that the threads
+themselves spent per call (the median), which grows with two threads by what they cost
+each other (contention for shared memory). With the GIL (a default build) no scaling
+rises above 1; without it (a free-threaded CPython) the module's is to be set beside the
+pure class's and the control's, all from this one run.
 """
 
 import argparse
+import statistics
 import sys
 import sysconfig
 import threading
@@ -86,30 +89,30 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
     variants = {"module": mix(crypt_main.m_crypt), "pure-Python": mix(pure_crypt.m_crypt), "control": control()}
-    best = {(name, threads): 0.0 for name in variants for threads in (1, 2)}
-    cpu = {(name, threads): float("inf") for name in variants for threads in (1, 2)}
+    figures = {name: [] for name in variants}  # (calls/s on 1, on 2, scaling, cpu on 1, cpu on 2) per round
     for _ in range(args.rounds):
         for name, (one_pass, per_pass) in variants.items():
             passes = args.calls // per_pass if name != "control" else args.calls
-            for threads in (1, 2):
-                calls_per_second, cpu_per_call = rate(one_pass, per_pass, passes, threads)
-                best[name, threads] = max(best[name, threads], calls_per_second)
-                cpu[name, threads] = min(cpu[name, threads], cpu_per_call)
+            before = rate(one_pass, per_pass, passes, 1)
+            two = rate(one_pass, per_pass, passes, 2)
+            after = rate(one_pass, per_pass, passes, 1)
+            one = ((before[0] + after[0]) / 2, (before[1] + after[1]) / 2)
+            figures[name].append((one[0], two[0], two[0] / one[0], one[1], two[1]))
+    median = {name: [statistics.median(column) for column in zip(*rows)] for name, rows in figures.items()}
     free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
     gil = "on" if not free_threaded or sys._is_gil_enabled() else "off"
     print(f"CPython {sys.version.split()[0]}{' free-threaded' if free_threaded else ''}, the GIL {gil};"
-          f" best of {args.rounds} rounds of {args.calls} calls")
+          f" {args.rounds} rounds of {args.calls} calls")
     print("\n| calls | 1 thread, calls/s | 2 threads, calls/s | 2 threads / 1 | processor time of a call,"
           " 1 thread | 2 threads | 2 / 1 |\n|---|---:|---:|---:|---:|---:|---:|")
     for name in variants:
-        one, two = best[name, 1], best[name, 2]
-        print(f"| {name} | {one:,.0f} | {two:,.0f} | {two / one:.2f} | {cpu[name, 1] * 1e6:.2f} µs"
-              f" | {cpu[name, 2] * 1e6:.2f} µs | {cpu[name, 2] / cpu[name, 1]:.2f} |")
-    module = best["module", 2] / best["module", 1]
-    pure = best["pure-Python", 2] / best["pure-Python", 1]
-    print(f"\nmodule against the pure class: {best['module', 1] / best['pure-Python', 1]:.2f}x the calls per second"
-          f" on one thread; scaling {module:.2f} against {pure:.2f};"
-          f" the control's {best['control', 2] / best['control', 1]:.2f} (2.00: the second core was free)")
+        one, two, scaling, cpu_one, cpu_two = median[name]
+        print(f"| {name} | {one:,.0f} | {two:,.0f} | {scaling:.2f} | {cpu_one * 1e6:.2f} µs | {cpu_two * 1e6:.2f} µs"
+              f" | {cpu_two / cpu_one:.2f} |")
+    module, pure, arithmetic = median["module"], median["pure-Python"], median["control"]
+    print(f"\nmedians of {args.rounds} rounds: the module {module[0] / pure[0]:.2f}x the pure class's calls per"
+          f" second on one thread; scaling {module[2]:.2f} against {pure[2]:.2f}; the control's {arithmetic[2]:.2f}"
+          f" (2.00: the second core was free)")
 
 
 if __name__ == "__main__":
