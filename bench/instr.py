@@ -8,8 +8,9 @@ again under `valgrind --tool=callgrind`. There each measured loop is warmed up f
 (so the interpreter has specialised its instructions), then the counters are zeroed,
 the loop runs N calls, and the counts are dumped under the loop's label. An empty loop
 measured the same way is subtracted, so a figure is the cost of one call alone.
-The dumps stay in bench/.build/callgrind-X.Y/ (X.Y the interpreter's version, so that runs
-on several versions can go side by side) for callgrind_annotate.
+The dumps stay in bench/.build/callgrind-X.Y/ (X.Y the interpreter's version, and "t" after it
+for a free-threaded one, so that runs on several interpreters can go side by side) for
+callgrind_annotate.
 """
 
 import argparse
@@ -23,7 +24,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.join(HERE, ".build")
-OUT = os.path.join(BUILD, "callgrind-{}.{}".format(*sys.version_info[:2]))
+# (one per interpreter: the default and the free-threaded 3.13 may count at the same time)
+OUT = os.path.join(BUILD, "callgrind-{}.{}{}".format(*sys.version_info[:2], sys.abiflags))
 MARKS_SOURCE = os.path.join(HERE, "callgrind_marks.c")
 MARKS = os.path.join(BUILD, "callgrind_marks.so")
 VARIANTS = ("module", "pure", "inline")
@@ -38,7 +40,10 @@ def build_marks():
     if os.path.exists(MARKS) and os.path.getmtime(MARKS) >= os.path.getmtime(MARKS_SOURCE):
         return
     os.makedirs(BUILD, exist_ok=True)
-    subprocess.run([os.environ.get("CC", "cc"), "-O2", "-shared", "-fPIC", MARKS_SOURCE, "-o", MARKS], check=True)
+    # built aside and moved in place: a run beside this one may load it meanwhile
+    made = f"{MARKS}.{os.getpid()}"
+    subprocess.run([os.environ.get("CC", "cc"), "-O2", "-shared", "-fPIC", MARKS_SOURCE, "-o", made], check=True)
+    os.replace(made, MARKS)
 
 
 def loop_function(setup, stmt):
