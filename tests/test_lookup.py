@@ -3,7 +3,6 @@ are answered from tables, and every change is seen at the very next call."""
 
 import builtins
 import hashlib
-import operator
 import sys
 import traceback
 import types
@@ -221,47 +220,60 @@ def down(depth, call):
     return next(map(lambda _: down(depth - 1, call), [None]))
 
 
-def through_index(call):
-    """call() made inside one more call from C, which takes another share than down's
-    steps: Python's __index__, called by operator.index."""
-    class Index:
-        def __index__(self):
+def through_reprs(levels, call):
+    """call() made from __repr__ under `levels` nested lists that repr() goes through:
+    each takes a small share (one count, or a few hundred bytes of the C stack), so that
+    a way down in these steps meets the limit at every step of a call in turn."""
+    class Calls:
+        def __repr__(self):
             call()
-            return 0
-    return lambda: operator.index(Index())
+            return ""
+    nested = Calls()
+    for _ in range(levels):
+        nested = [nested]
+    return lambda: repr(nested)
 
 
-def recursion_errors(depths, call):
-    errors = []
-    for depth in depths:
-        try:
-            down(depth, call)
-        except RecursionError as e:
-            errors.append(e)
-    return errors
+def recursion_error(depth, call):
+    try:
+        down(depth, call)
+    except RecursionError as e:
+        return e
+    return None
 
 
 def test_the_utf_8_short_cut_meets_the_recursion_limit_as_a_call_of_the_method_does():
     # Called with no recursion left, aes_ecb fails at its first step that counts as a
-    # call: key.encode("utf-8") at line 62, with the message of a method's call. The
-    # depth at which that happens is found by trying those around the limit, from two
-    # ways down whose steps differ in size.
+    # call: key.encode("utf-8") at line 62, with the message of a method's call. Where the
+    # limit is a depth of the C stack (3.14 on), the step is small beside those of the way
+    # down: the depth at which that happens is found coarsely, in the way down's steps,
+    # then in the small steps of nested reprs, each way tried until its call fails there
+    # or before the method.
     limit = sys.getrecursionlimit()
     if sys.version_info >= (3, 12):
         sys.setrecursionlimit(10**6)  # Python frames counted apart: the C calls meet their limit first
+    def at_the_encoding(error, where):  # (the step's next call, AES.new, fails without the words)
+        return where == ("crypt_main.py", 62, "crypt_main._Crypt.aes_ecb") and \
+            str(error).endswith(" while calling a Python object")
+    seen = []
     try:
         aes_ecb = lambda: m_crypt.aes_ecb("x", KEY16)  # noqa: E731
         aes_ecb()
         low, high = 0, 1  # the first depth at which the way down alone fails
-        while recursion_errors([high], lambda: None) == []:
+        while recursion_error(high, lambda: None) is None:
             low, high = high, high * 2
         while high - low > 1:
             middle = (low + high) // 2
-            low, high = (low, middle) if recursion_errors([middle], lambda: None) else (middle, high)
-        around = range(high - 3, high + 4)
-        errors = recursion_errors(around, aes_ecb) + recursion_errors(around, through_index(aes_ecb))
+            low, high = (low, middle) if recursion_error(middle, lambda: None) else (middle, high)
+        for depth in range(high - 1, high - 9, -1):
+            for levels in range(200):
+                error = recursion_error(depth, through_reprs(levels, aes_ecb))
+                where = error and tuple(traceback.extract_tb(error.__traceback__)[-1])[:3]
+                seen.append((depth, levels, where, str(error)))
+                if error is not None and (at_the_encoding(error, where) or where[0] == __file__):
+                    break  # there, or before the method: deeper ways fail no later
+            if at_the_encoding(error, where):
+                break
     finally:
         sys.setrecursionlimit(limit)
-    raised_at_the_step = [str(e) for e in errors if tuple(traceback.extract_tb(e.__traceback__)[-1])[:3] ==
-                          ("crypt_main.py", 62, "crypt_main._Crypt.aes_ecb")]
-    assert any(message.endswith(" while calling a Python object") for message in raised_at_the_step), errors
+    assert at_the_encoding(error, where), seen[-5:]
