@@ -205,9 +205,10 @@ test-wheel: $(PY) peers
 # make check-release: the cibuildwheel configuration and the release workflow, checked as
 # far as this machine allows (tools/check-release; its tools go into .venv-release), and
 # two builds of HEAD from clean clones, which must give the same sdist and wheel, byte for
-# byte (their sha256 are printed).
+# byte (their sha256 are printed). RELEASE_FIRST=FOLDER: a build of HEAD made beside, the
+# sdist and the ten wheels (CI's, of make dist and make wheels), stands for the first.
 check-release: $(DEPS)
-	tools/check-release $(PY)
+	tools/check-release $(PY) $(RELEASE_FIRST)
 
 .PHONY: test-wheel check-release
 
