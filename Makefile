@@ -246,7 +246,7 @@ docs: $(DOCS_VENV)/.deps
 # that has X.Y (tools/debian-root --unpacked: made in about 30 s, as nothing is set up
 # under emulation; kept in ROOTS as unpacked-SUITE-arm64), by default with
 # the tests of every method's working and failing calls (AARCH64_QUICK); AARCH64_TESTS=tests
-# for the whole suite (about 25 min). cp312-aarch64 is built but cannot be tested: no
+# for the whole suite (about 9 min). cp312-aarch64 is built but cannot be tested: no
 # Debian release has 3.12, and no registry reachable here has an aarch64 CPython 3.12 to
 # run it on. make test-wheels: every wheel that can be tested (make -j2 test-wheels).
 # make dist-aarch64, test-aarch64, test-aarch64-quick: the 3.13 ones, as CI calls them
